@@ -1,0 +1,64 @@
+// program.h: the byte-coded program shared by the compiler and the matcher (internal).
+//
+// Byte 0 is REGEXP_MAGIC; from byte 1 on come nodes. Every node is a 3-byte header
+// (opcode, next offset high byte, next offset low byte) followed by its operand. The next
+// offset is relative to the node's first byte: backward for OP_LOOP, forward otherwise,
+// 0 for "no next node". Relative links let the compiler move an operand as a whole.
+#pragma once
+
+#include "regexp/regexp.h"
+
+constexpr unsigned char REGEXP_MAGIC = 0x9C;
+constexpr int REGEXP_SIZE_LIMIT = 32767;  // a program this size or larger is refused
+
+enum Opcode : unsigned char {
+    OP_END = 0,            // end of the program: the match succeeds
+    OP_LINE_START = 1,     // empty, only at the start of the text
+    OP_LINE_END = 2,       // empty, only at the terminating NUL
+    OP_ANY = 3,            // any one byte but the end
+    OP_ONE_OF = 4,         // one byte of the NUL-terminated set operand
+    OP_NONE_OF = 5,        // one byte not in the set, not the end
+    OP_ALT = 6,            // operand: one alternative; linked OP_ALTs are the choices
+    OP_LOOP = 7,           // empty; its link points backward and closes a repetition
+    OP_LITERAL = 8,        // the NUL-terminated text operand, byte for byte
+    OP_EMPTY = 9,          // empty
+    OP_SIMPLE_STAR = 10,   // operand: one single-byte node, repeated 0 or more times, greedy
+    OP_SIMPLE_PLUS = 11,   // operand: one single-byte node, repeated 1 or more times, greedy
+    OP_GROUP_OPEN = 20,    // + n (1..9): group n begins
+    OP_GROUP_CLOSE = 30,   // + n (1..9): group n ends
+};
+
+// Flags a parse step returns about what it parsed.
+enum CompileFlag : int {
+    FLAG_WIDTH = 1,      // never matches the empty string
+    FLAG_SIMPLE = 2,     // one single-byte node: may be repeated by OP_SIMPLE_STAR / OP_SIMPLE_PLUS
+    FLAG_STARSTART = 4,  // begins with a piece that carries * or ?
+};
+
+// The compiler's sizing pass hands this out as its node reference; it is never a program position.
+inline unsigned char sizing_marker_byte;
+inline unsigned char* const SIZING_MARKER = &sizing_marker_byte;
+
+constexpr int NODE_HEADER_SIZE = 3;
+
+inline unsigned char node_opcode(const unsigned char* node) { return node[0]; }
+inline unsigned next_offset(const unsigned char* node) { return (unsigned(node[1]) << 8) | node[2]; }
+inline unsigned char* node_operand(unsigned char* node) { return node + NODE_HEADER_SIZE; }
+inline const unsigned char* node_operand(const unsigned char* node) { return node + NODE_HEADER_SIZE; }
+
+// next_node returns the node that node's link leads to, or null when it has none.
+inline unsigned char* next_node(unsigned char* node) {
+    if (node == nullptr || node == SIZING_MARKER) return nullptr;
+    unsigned offset = next_offset(node);
+    if (offset == 0) return nullptr;
+    return node_opcode(node) == OP_LOOP ? node - offset : node + offset;
+}
+inline const unsigned char* next_node(const unsigned char* node) {
+    return next_node(const_cast<unsigned char*>(node));
+}
+
+inline bool is_group_open(unsigned char op) { return op > OP_GROUP_OPEN && op < OP_GROUP_OPEN + REGEXP_GROUPS; }
+inline bool is_group_close(unsigned char op) { return op > OP_GROUP_CLOSE && op < OP_GROUP_CLOSE + REGEXP_GROUPS; }
+
+// regreport passes message to the installed hook, if any.
+void regreport(const char* message);

@@ -1,0 +1,49 @@
+// regexp.h: the public face of Quarnel's regular-expression engine.
+//
+// A pattern is compiled once by regcompile into a Regexp: one malloc'd block holding the
+// record and its byte-coded program, released by the caller with free(). regsearch runs
+// the program over one NUL-terminated line and leaves the whole match and up to nine
+// groups in the record's slots; regsub / regsub_bounded expand a template from them.
+// Every failure is reported once through the hook installed with regsethook.
+//
+// The engine keeps the operation in progress in module-level state: one operation at a
+// time in the whole process, and a hook must not start another engine operation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Slot 0 is the whole match, slots 1 to 9 the groups.
+constexpr int REGEXP_GROUPS = 10;
+
+struct Regexp {
+    const char* match_start[REGEXP_GROUPS];  // where slot n begins in the last searched text; null: not set
+    const char* match_end[REGEXP_GROUPS];    // just after slot n's text; null: not set
+    char first_char;                         // every match begins with this byte; NUL: no hint
+    char anchored;                           // nonzero: a match can only begin at the start of the text
+    const char* must_text;                   // a literal inside program that every match contains, or null
+    int32_t must_length;                     // strlen(must_text), 0 when must_text is null
+    unsigned char* program;                  // the program bytes, in the same block right after the record
+};
+
+// RegErrorHook receives every engine failure as a fixed message without a line end.
+using RegErrorHook = void (*)(const char* message);
+
+// regcompile compiles pattern into a new Regexp, or reports one message and returns null.
+Regexp* regcompile(const char* pattern);
+
+// regsearch returns 1 when prog matches somewhere in line, leaving the slots set; 0 otherwise.
+int regsearch(Regexp* prog, const char* line);
+
+// regsub expands tmpl from the slots of the last successful search into dest, which the
+// caller must make large enough (see regsub_bounded for a form that checks).
+void regsub(const Regexp* prog, const char* tmpl, char* dest);
+
+// regsub_bounded returns the bytes the whole expansion needs, terminating NUL included.
+// When that is at most dest_size the expansion is written to dest exactly as regsub
+// writes it; otherwise nothing is written. 0 means an error was reported (dest then
+// holds no valid text).
+size_t regsub_bounded(const Regexp* prog, const char* tmpl, char* dest, size_t dest_size);
+
+// regsethook installs hook for every later engine operation; null makes failures silent.
+void regsethook(RegErrorHook hook);
