@@ -1,0 +1,236 @@
+// random_regex.cpp: the pattern and line generators behind matcher_diff_test.
+//
+// The pattern generator is a small recursive descent that mirrors the grammar
+// (alternation, branch, piece, atom, set). It tracks whether what it wrote can match the
+// empty string so that `*` and `+` mostly get an operand the compiler accepts; a small,
+// fixed share of choices is invalid on purpose (reversed ranges, unclosed sets, nested
+// operators, a tenth group, raw junk) so that the skip path is exercised too.
+#include "support/random_regex.h"
+
+#include <utility>
+
+namespace {
+
+constexpr std::string_view META_CHARS = "^$.[()|?+*\\";
+
+// The bytes literals are drawn from: few, so that random lines hit them often, and
+// including bytes above 0x7F, which must behave as ordinary characters.
+unsigned char random_literal_byte(TestRandom& random) {
+    static constexpr unsigned char HIGH_BYTES[] = {0xE9, 0xC9, 0xFF, 0x80};
+    const uint32_t r = random.below(100);
+    if (r < 40) return 'a';
+    if (r < 65) return 'b';
+    if (r < 77) return 'c';
+    if (r < 83) return 'x';
+    if (r < 88) return ' ';
+    return HIGH_BYTES[random.below(4)];
+}
+
+class PatternBuilder {
+public:
+    PatternBuilder(TestRandom& random, int max_pieces) : random_(random), max_pieces_(max_pieces) {}
+
+    std::string build() {
+        if (random_.chance(3)) return junk();
+        alternation(0);
+        return std::move(text_);
+    }
+
+private:
+    // Each step returns whether what it wrote can match the empty string.
+    bool alternation(int depth) {
+        const uint32_t r = random_.below(100);
+        const int branches = r < 65 ? 1 : r < 88 ? 2 : 3;
+        bool can_be_empty = false;
+        for (int i = 0; i < branches; ++i) {
+            if (i > 0) text_ += '|';
+            can_be_empty |= branch(depth);
+        }
+        return can_be_empty;
+    }
+
+    bool branch(int depth) {
+        const int limit = depth == 0 ? max_pieces_ : (max_pieces_ + 1) / (depth + 1);
+        int pieces = static_cast<int>(random_.below(static_cast<uint32_t>(limit) + 1));
+        // Empty branches are legal and worth a few cases, not one case in six.
+        if (pieces == 0 && random_.chance(70)) pieces = 1;
+        bool can_be_empty = true;
+        for (int i = 0; i < pieces; ++i) can_be_empty &= piece(depth);
+        return can_be_empty;
+    }
+
+    bool piece(int depth) {
+        const bool atom_empty = atom(depth);
+        if (!random_.chance(35)) return atom_empty;
+        char op = "*+?"[random_.below(3)];
+        // An empty-capable operand of * or + is refused by the compiler: mostly avoid it.
+        if (atom_empty && op != '?' && !random_.chance(5)) op = '?';
+        text_ += op;
+        if (random_.chance(2)) text_ += "*+?"[random_.below(3)];  // nested: refused
+        return op != '+' || atom_empty;
+    }
+
+    bool atom(int depth) {
+        const uint32_t r = random_.below(100);
+        if (r < 40) {
+            const uint32_t length = 1 + random_.below(3);
+            for (uint32_t i = 0; i < length; ++i) text_ += static_cast<char>(random_literal_byte(random_));
+            return false;
+        }
+        if (r < 50) {
+            text_ += '.';
+            return false;
+        }
+        if (r < 62) {
+            set();
+            return false;
+        }
+        if (r < 80) {
+            // A tenth group is refused; let a few patterns try one.
+            if (depth < 4 && (groups_ < 9 || random_.chance(3))) {
+                ++groups_;
+                text_ += '(';
+                const bool inner_empty = alternation(depth + 1);
+                text_ += ')';
+                return inner_empty;
+            }
+            text_ += 'a';
+            return false;
+        }
+        if (r < 85) {
+            text_ += '^';
+            return true;
+        }
+        if (r < 90) {
+            text_ += '$';
+            return true;
+        }
+        text_ += '\\';
+        const uint32_t q = random_.below(4);
+        if (q == 0)
+            text_ += META_CHARS[random_.below(static_cast<uint32_t>(META_CHARS.size()))];
+        else if (q == 1)
+            text_ += 'n';  // no escape sequences: the letter n
+        else
+            text_ += static_cast<char>(random_literal_byte(random_));
+        return false;
+    }
+
+    void set() {
+        text_ += '[';
+        if (random_.chance(30)) text_ += '^';
+        if (random_.chance(12)) text_ += ']';
+        else if (random_.chance(10)) text_ += '-';
+        const uint32_t members = 1 + random_.below(4);
+        for (uint32_t i = 0; i < members; ++i) {
+            const uint32_t r = random_.below(100);
+            if (r < 55) {
+                text_ += static_cast<char>(random_literal_byte(random_));
+            } else if (r < 80) {
+                unsigned char low = random_literal_byte(random_);
+                unsigned char high = random_literal_byte(random_);
+                if (low > high && !random_.chance(5)) std::swap(low, high);  // reversed: refused
+                text_ += static_cast<char>(low);
+                text_ += '-';
+                text_ += static_cast<char>(high);
+            } else if (r < 86) {
+                text_ += random_.chance(50) ? "\xE0-\xFF" : "\xC0-\xFF";
+            } else if (r < 93) {
+                text_ += '^';  // only special right after [
+            } else {
+                text_ += '\\';  // no escapes inside a set
+            }
+        }
+        if (random_.chance(10)) text_ += '-';
+        if (!random_.chance(2)) text_ += ']';  // else unclosed: refused (or swallows the rest)
+    }
+
+    std::string junk() {
+        static constexpr std::string_view TOKENS = "ab.()|*+?^$[]\\-";
+        const uint32_t length = 1 + random_.below(8);
+        std::string junk_text;
+        for (uint32_t i = 0; i < length; ++i) junk_text += TOKENS[random_.below(static_cast<uint32_t>(TOKENS.size()))];
+        return junk_text;
+    }
+
+    TestRandom& random_;
+    int max_pieces_;
+    int groups_ = 0;
+    std::string text_;
+};
+
+}  // namespace
+
+uint64_t TestRandom::next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+uint32_t TestRandom::below(uint32_t bound) {
+    return static_cast<uint32_t>(next() % bound);
+}
+
+std::string random_pattern(TestRandom& random, int max_pieces) {
+    return PatternBuilder(random, max_pieces).build();
+}
+
+std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length) {
+    // The pattern's plain bytes, in order: both a pool of single bytes (weighted by how
+    // often they occur) and a source of short stretches that recreate its literals.
+    std::string plain;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '\\' && i + 1 < pattern.size()) {
+            plain += pattern[++i];  // a quoted byte stands for itself
+        } else if (META_CHARS.find(c) == std::string_view::npos && c != ']' && c != '-') {
+            plain += c;
+        }
+    }
+    if (plain.empty()) plain = "ab";
+
+    size_t length;
+    const uint32_t r = random.below(100);
+    if (r < 5 && long_length > 60)
+        length = 61 + random.below(static_cast<uint32_t>(long_length - 60));
+    else if (r < 20)
+        length = random.below(6);
+    else
+        length = random.below(61);
+
+    std::string line;
+    while (line.size() < length) {
+        const uint32_t kind = random.below(100);
+        if (kind < 60) {
+            line += plain[random.below(static_cast<uint32_t>(plain.size()))];
+        } else if (kind < 85) {
+            const size_t from = random.below(static_cast<uint32_t>(plain.size()));
+            const size_t count = 1 + random.below(4);
+            line += plain.substr(from, count);
+        } else {
+            static constexpr char OTHER_BYTES[] = {'a', 'b', 'c', 'x', ' ', '\xE9', '\xC9', 'z'};
+            line += OTHER_BYTES[random.below(sizeof OTHER_BYTES)];
+        }
+    }
+    line.resize(length);
+    return line;
+}
+
+std::string escape_text(std::string_view text) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            out += "\\\\";
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += HEX[byte >> 4];
+            out += HEX[byte & 0xF];
+        }
+    }
+    return out;
+}
