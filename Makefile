@@ -1,0 +1,39 @@
+# Two entry points: `make demo` builds quarnel and runs it on samples/, `make check` builds
+# everything and runs all tests. BUILD picks the build directory (default build/).
+BUILD ?= build
+JOBS ?= 2
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+QUARNEL = $(BUILD)/quarnel
+SAMPLE = samples/server.log
+
+.PHONY: all configure build demo check sanitize clean
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) --target quarnel -j $(JOBS)
+
+demo: build
+	@echo
+	@echo '$$ $(QUARNEL) -v -ln -ic -fERROR -fWARN < $(SAMPLE)'
+	@$(QUARNEL) -v -ln -ic -fERROR -fWARN < $(SAMPLE)
+	@echo
+	@echo '$$ $(QUARNEL) -iv -fINFO -uc < $(SAMPLE)'
+	@$(QUARNEL) -iv -fINFO -uc < $(SAMPLE)
+
+check: configure
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
+sanitize:
+	$(MAKE) check BUILD=build-sanitize CMAKE_FLAGS=-DQUARNEL_SANITIZE=ON
+
+clean:
+	rm -rf $(BUILD)

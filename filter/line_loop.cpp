@@ -1,0 +1,183 @@
+// line_loop.cpp: filter_lines.
+//
+// Input is read in large blocks into one buffer and every line is processed where it lies:
+// memchr finds the line feed, which is overwritten with a NUL so the line is a C string
+// without a copy. A line cut by the end of a block is moved to the front of the buffer
+// before the next read, and the buffer doubles when a line fills it, so lines of any
+// length are held whole and nothing is allocated per line. Output goes through an
+// OutputBuffer that is flushed before every read.
+#include "filter/line_loop.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+struct CaseTable {
+    unsigned char map[256];
+};
+
+constexpr CaseTable make_case_table(bool to_lower) {
+    CaseTable table{};
+    for (int c = 0; c < 256; ++c) {
+        int mapped = c;
+        if (to_lower && c >= 'A' && c <= 'Z') mapped = c + ('a' - 'A');
+        if (!to_lower && c >= 'a' && c <= 'z') mapped = c - ('a' - 'A');
+        table.map[c] = static_cast<unsigned char>(mapped);
+    }
+    return table;
+}
+
+constexpr CaseTable LOWER_TABLE = make_case_table(true);
+constexpr CaseTable UPPER_TABLE = make_case_table(false);
+
+void map_bytes(const CaseTable& table, const char* from, char* to, size_t length) {
+    for (size_t i = 0; i < length; ++i) to[i] = static_cast<char>(table.map[static_cast<unsigned char>(from[i])]);
+}
+
+// LineProcessor holds what one pass needs besides the block buffer: the counters, the
+// reusable scratch area for -ic, and the output.
+class LineProcessor {
+public:
+    LineProcessor(const FilterSettings& settings, OutputBuffer& out) : settings_(settings), out_(out) {
+        if (settings.to_lower)
+            convert_ = &LOWER_TABLE;
+        else if (settings.to_upper)
+            convert_ = &UPPER_TABLE;
+        fold_for_find_ = settings.ignore_case && settings.find_count > 0;
+        if (fold_for_find_) scratch_.resize(LINE_BUFFER_SIZE);
+    }
+
+    // process handles one line: text[length] is a NUL the loop put where the line feed was.
+    void process(char* text, size_t length) {
+        // A NUL inside the line ends its text for every later step.
+        if (const void* nul = std::memchr(text, '\0', length)) length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+
+        if (is_selected(text, length)) {
+            ++result_.lines_written;
+            if (settings_.line_numbers) {
+                char number[LINE_NUMBER_TEXT_SIZE];
+                out_.append(number, format_line_number(result_.lines_read, number));
+            }
+            if (convert_ != nullptr) map_bytes(*convert_, text, text, length);
+            out_.append(text, length);
+            out_.append_byte('\n');
+        }
+        ++result_.lines_read;
+    }
+
+    LoopResult& result() { return result_; }
+
+private:
+    bool is_selected(const char* text, size_t length) {
+        if (settings_.find_count == 0) return true;  // no selection: every line, -iv has no effect
+
+        std::string_view line(text, length);
+        if (fold_for_find_) {
+            if (scratch_.size() < length) scratch_.resize(length);
+            map_bytes(LOWER_TABLE, text, scratch_.data(), length);
+            line = std::string_view(scratch_.data(), length);
+        }
+        bool found = false;
+        for (int32_t i = 0; i < settings_.find_count; ++i) {
+            if (line.find(settings_.find_strings[i]) != std::string_view::npos) {
+                found = true;
+                break;
+            }
+        }
+        return found != settings_.invert;
+    }
+
+    const FilterSettings& settings_;
+    OutputBuffer& out_;
+    const CaseTable* convert_ = nullptr;
+    bool fold_for_find_ = false;
+    std::vector<char> scratch_;  // the lower-cased line under -ic, reused for every line
+    LoopResult result_;
+};
+
+}  // namespace
+
+size_t format_line_number(uint64_t number, char* text) {
+    char digits[20];
+    char* digits_end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    size_t count = static_cast<size_t>(digits_end - digits);
+    size_t pad = count < 5 ? 5 - count : 0;
+    std::memset(text, ' ', pad);
+    std::memcpy(text + pad, digits, count);
+    text[pad + count] = ':';
+    text[pad + count + 1] = ' ';
+    return pad + count + 2;
+}
+
+LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputBuffer& out) {
+    LineProcessor processor(settings, out);
+    LoopResult& result = processor.result();
+
+    // block holds [0, end) of unprocessed input: one partial line once the complete ones are
+    // done. The last byte is never read into, so a final line without a line feed still has
+    // room for its NUL.
+    std::vector<char> block(READ_BLOCK_SIZE + 1);
+    size_t begin = 0;    // start of the current line
+    size_t scanned = 0;  // bytes before this hold no line feed of the current line
+    size_t end = 0;      // end of the data read
+
+    for (;;) {
+        char* base = block.data();
+        while (scanned < end) {
+            char* line_feed = static_cast<char*>(std::memchr(base + scanned, '\n', end - scanned));
+            if (line_feed == nullptr) {
+                scanned = end;
+                break;
+            }
+            *line_feed = '\0';
+            processor.process(base + begin, static_cast<size_t>(line_feed - (base + begin)));
+            if (out.failed()) {
+                result.end = LoopEnd::WRITE_ERROR;
+                result.error_number = out.error_number();
+                return result;
+            }
+            begin = scanned = static_cast<size_t>(line_feed - base) + 1;
+        }
+
+        if (begin > 0) {  // keep only the partial line, at the front
+            std::memmove(base, base + begin, end - begin);
+            end -= begin;
+            scanned -= begin;
+            begin = 0;
+        }
+        size_t capacity = block.size() - 1;
+        if (capacity - end < READ_BLOCK_SIZE / 2) {  // a long line: double so reads stay large
+            block.resize(2 * capacity + 1);
+            base = block.data();
+            capacity = block.size() - 1;
+        }
+
+        if (!out.flush()) {
+            result.end = LoopEnd::WRITE_ERROR;
+            result.error_number = out.error_number();
+            return result;
+        }
+        long got = in.read(base + end, capacity - end);
+        if (got < 0) {
+            result.end = LoopEnd::READ_ERROR;
+            result.error_number = errno;
+            return result;
+        }
+        if (got == 0) {
+            if (end > 0) {  // a last line without a line feed
+                base[end] = '\0';
+                processor.process(base, end);
+            }
+            if (out.failed()) {
+                result.end = LoopEnd::WRITE_ERROR;
+                result.error_number = out.error_number();
+            }
+            return result;
+        }
+        end += static_cast<size_t>(got);
+    }
+}

@@ -1,0 +1,42 @@
+// platform.h: everything the filter needs from the operating system, behind one header.
+//
+// The POSIX build implements it in platform_posix.cpp: standard input and output are read
+// and written as raw bytes with read(2)/write(2), and the tick counter is the monotonic
+// clock. A Windows build would provide platform_windows.cpp with the same declarations,
+// and that is where its text-mode rules would live: CR LF read as one line feed, a 0x1A
+// byte ending the input, each line feed written as CR LF, GetTickCount as the counter.
+#pragma once
+
+#include <cstdint>
+
+#include "filter/stream.h"
+
+// FdInput reads from an open file descriptor, retrying reads interrupted by a signal.
+class FdInput : public InputSource {
+public:
+    explicit FdInput(int fd) : fd_(fd) {}
+    long read(char* buffer, size_t size) override;
+
+private:
+    int fd_;
+};
+
+// FdOutput writes to an open file descriptor, completing short writes and retrying writes
+// interrupted by a signal. A write to a closed pipe raises SIGPIPE with its default action,
+// so `quarnel ... | head -1` ends quietly like any other filter.
+class FdOutput : public OutputSink {
+public:
+    explicit FdOutput(int fd) : fd_(fd) {}
+    bool write_all(const char* data, size_t size) override;
+
+private:
+    int fd_;
+};
+
+// platform_tick_count returns the millisecond tick counter: unsigned 32 bits that wrap
+// around at 2^32, monotonic between wraps.
+uint32_t platform_tick_count();
+
+// STDIN_FD and STDOUT_FD are the descriptors main wraps.
+constexpr int STDIN_FD = 0;
+constexpr int STDOUT_FD = 1;

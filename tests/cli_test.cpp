@@ -1,0 +1,219 @@
+// cli_test.cpp: end-to-end runs of the quarnel binary: command line and line loop.
+//
+// Each row gives argv, stdin bytes, and the exact stdout, stderr (summary time masked) and
+// exit status. argv[0] is "quarnel" unless a row says otherwise, so the banner and usage
+// text are known byte for byte. Below the table: the stream decisions (huge lines, write
+// and read errors, a closed pipe).
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "support/run_binary.h"
+
+namespace {
+
+const std::string BANNER = "Quarnel text line filter, version 1.0   (type 'quarnel -?' for help)\n";
+
+std::string usage_text(const std::string& path) {
+    return "\n"
+           "Usage:\n"
+           "    " + path + " [options] <INFILE\n"
+           "    " + path + " [options] <INFILE >OUTFILE\n"
+           "    Type *.txt | " + path + " [options] >OUTFILE\n"
+           "\n"
+           "Matching Options: (matching is performed before conversion)\n"
+           "    -fSTRING or -f\"STRING\": match lines containing 'STRING'\n"
+           "         This option may be repeated, meaning 'match s1 OR s2'\n"
+           "    -ic: ignore case\n"
+           "    -iv: invert (select lines that do NOT match)\n"
+           "    -reg\"REGEXP\": match regular expression\n"
+           "\n"
+           "Conversion Options:\n"
+           "    -lc: convert to lower case\n"
+           "    -uc: convert to upper case\n"
+           "\n"
+           "Misc Options:\n"
+           "    -ln: prepend line numbers\n"
+           "    -v : verbose mode\n"
+           "\n"
+           "Regular expressions are based on Kelvane's REGEXP library.\n";
+}
+
+const std::string USAGE = usage_text("quarnel");
+
+std::string summary(unsigned long long written, unsigned long long read) {
+    return "Processing " + std::to_string(written) + "/" + std::to_string(read) + " lines took " + TIME_MASK + ".\n";
+}
+
+RunResult run_quarnel(const std::vector<std::string>& args, const std::string& input, RunOptions options = {}) {
+    if (options.argv0.empty()) options.argv0 = "quarnel";
+    RunResult result = run_binary(QUARNEL_BINARY, args, input, options);
+    result.err = mask_time_text(result.err);
+    return result;
+}
+
+// options_with returns default RunOptions with one field set.
+template <typename T, typename V>
+RunOptions options_with(T RunOptions::*field, V value) {
+    RunOptions options;
+    options.*field = value;
+    return options;
+}
+
+struct CliCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    std::string out;
+    std::string err;  // after the banner
+    int status;
+};
+
+const std::string ABC = "alpha\nBeta\ngamma\n";
+
+const std::vector<CliCase> CLI_CASES = {
+    // Run start and usage.
+    {"no arguments", {}, ABC, "", USAGE, 1},
+    {"help", {"-?"}, ABC, "", USAGE, 1},
+    {"help stops the arguments", {"-lc", "-?", "-ln"}, ABC, "", USAGE, 1},
+    {"no option at all selects every line", {"hello"}, ABC, ABC, summary(3, 3), 0},
+    {"empty argument", {""}, ABC, ABC, summary(3, 3), 0},
+    {"empty input", {"-fa"}, "", "", summary(0, 0), 0},
+    {"empty input, no selection", {"-v"}, "", "", "Match \n" + summary(0, 0), 0},
+
+    // Option words.
+    {"upper-case option words", {"-LC", "-Ln", "-Fe"}, ABC, "    1: beta\n", summary(1, 3), 0},
+    {"-IV and -F", {"-IV", "-Fl"}, ABC, "Beta\ngamma\n", summary(2, 3), 0},
+    {"-V", {"-V", "-fb"}, ABC, "", "Match \"b\"\n" + summary(0, 3), 0},
+    {"-lcx, -vv and -ivx are no options", {"-lcx", "-vv", "-ivx"}, ABC, ABC, summary(3, 3), 0},
+    {"-f2 looks for the character 2", {"-f2"}, "a1\nb2\n22\n", "b2\n22\n", summary(2, 3), 0},
+    {"value only in the same argument", {"-f", "abc"}, ABC, ABC, summary(3, 3), 0},
+    {"-f -v: empty find string and verbose", {"-f", "-v"}, ABC, ABC, "Match \"\"\n" + summary(3, 3), 0},
+
+    // Find strings.
+    {"first of several find strings", {"-fgam", "-fBe"}, ABC, "Beta\ngamma\n", summary(2, 3), 0},
+    {"find strings are case sensitive", {"-fbeta"}, ABC, "", summary(0, 3), 0},
+    {"empty find string selects every line", {"-f"}, ABC, ABC, summary(3, 3), 0},
+    {"empty find string inverted selects none", {"-f", "-iv"}, ABC, "", summary(0, 3), 0},
+    {"-iv alone changes nothing", {"-iv"}, ABC, ABC, summary(3, 3), 0},
+    {"-ic alone changes nothing", {"-ic"}, ABC, ABC, summary(3, 3), 0},
+    {"-ic keeps each line's own case", {"-ic", "-fABC"}, "xabcx\nXAbCx\nxabx\n", "xabcx\nXAbCx\n", summary(2, 3), 0},
+    {"-ic folds no byte above 0x7F", {"-ic", "-f\xC4"}, "\xE4\n\xC4\nA\n", "\xC4\n", summary(1, 3), 0},
+    {"-ic: no other byte folds onto a letter", {"-ic", "-fa"}, "\xC1\n\x41\n\x61\n\x01\n!\n", "A\na\n", summary(2, 5), 0},
+    {"-ic inverted", {"-ic", "-iv", "-fB"}, ABC, "alpha\ngamma\n", summary(2, 3), 0},
+    {"eleven -f keep the first ten",
+     {"-v", "-f0", "-f1", "-f2", "-f3", "-f4", "-f5", "-f6", "-f7", "-f8", "-f9", "-fX"},
+     "X\n5\n",
+     "5\n",
+     "Match \"0\" or \"1\" or \"2\" or \"3\" or \"4\" or \"5\" or \"6\" or \"7\" or \"8\" or \"9\"\n" + summary(1, 2),
+     0},
+
+    // Run description.
+    {"description with -iv and -ic", {"-v", "-iv", "-ic", "-fAb", "-fc"}, "AB\nxy\nC\n", "xy\n",
+     "Match NOT \"ab\" or \"c\" (ignore case) \n" + summary(1, 3), 0},
+    {"description without selection", {"-v", "-iv"}, "", "", "Match NOT \n" + summary(0, 0), 0},
+    {"description with one string", {"-v", "-fx"}, "", "", "Match \"x\"\n" + summary(0, 0), 0},
+
+    // Lines.
+    {"last line without a line feed", {"-fa"}, "xa\nb\nya", "xa\nya\n", summary(2, 3), 0},
+    {"line numbers count from 0", {"-ln", "-fb"}, "a\nb\n", "    1: b\n", summary(1, 2), 0},
+    {"line numbers have gaps", {"-ln", "-fx"}, "x\na\nb\nx\n", "    0: x\n    3: x\n", summary(2, 4), 0},
+    {"empty line with empty find string", {"-f", "-ln"}, "\n\nz\n", "    0: \n    1: \n    2: z\n", summary(3, 3), 0},
+    {"empty lines, no selection", {"-lc"}, "\n\n", "\n\n", summary(2, 2), 0},
+    {"-lc", {"-lc"}, "MiXeD 1\xC4\n", "mixed 1\xC4\n", summary(1, 1), 0},
+    {"-uc", {"-uc"}, "MiXeD 1\xE4\n", "MIXED 1\xE4\n", summary(1, 1), 0},
+    {"-lc wins over -uc", {"-uc", "-lc"}, "MiXeD\n", "mixed\n", summary(1, 1), 0},
+    {"matching before conversion", {"-lc", "-fB"}, ABC, "beta\n", summary(1, 3), 0},
+    {"NUL ends the line's text", {"-ln"}, std::string("ab\0cd\nx\n", 8), "    0: ab\n    1: x\n", summary(2, 2), 0},
+    {"text after a NUL is not matched", {"-fcd"}, std::string("ab\0cd\ncd\n", 9), "cd\n", summary(1, 2), 0},
+    {"NUL-started line selected by empty string", {"-f"}, std::string("\0z\n", 3), "\n", summary(1, 1), 0},
+    {"CR and 0x1A are ordinary bytes", {"-uc"}, "a\r\nb\x1A" "c\n", "A\r\nB\x1A" "C\n", summary(2, 2), 0},
+};
+
+TEST(Cli, Table) {
+    for (const CliCase& c : CLI_CASES) {
+        SCOPED_TRACE(c.name);
+        RunResult r = run_quarnel(c.args, c.input);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, BANNER + c.err);
+        EXPECT_EQ(r.exit_status, c.status);
+    }
+}
+
+TEST(Cli, ProgramPathInBannerAndUsage) {
+    RunResult r = run_quarnel({"-?"}, "", options_with(&RunOptions::argv0, "/opt/bin/qn"));
+    EXPECT_EQ(r.err, "Quarnel text line filter, version 1.0   (type '/opt/bin/qn -?' for help)\n" + usage_text("/opt/bin/qn"));
+    EXPECT_EQ(r.exit_status, 1);
+}
+
+// Standard input is a directory, so any read of it fails: the usage paths never read.
+TEST(Cli, UsageDoesNotReadInput) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-lc", "-?", "-ln"}}) {
+        RunResult r = run_quarnel(args, "", options_with(&RunOptions::stdin_path, "/"));
+        EXPECT_EQ(r.err, BANNER + USAGE);
+        EXPECT_EQ(r.exit_status, 1);
+    }
+}
+
+TEST(Cli, LineNumbersWidenPastFiveDigits) {
+    std::string input;
+    for (int i = 0; i < 100002; ++i) input += (i == 99999 || i == 100001) ? "y\n" : "x\n";
+    RunResult r = run_quarnel({"-ln", "-fy"}, input);
+    EXPECT_EQ(r.out, "99999: y\n100001: y\n");
+    EXPECT_EQ(r.err, BANNER + summary(2, 100002));
+}
+
+TEST(Cli, LongLinesAreHeldWhole) {
+    for (size_t length : {size_t{10239}, size_t{10240}, size_t{20000}, size_t{10000000}}) {
+        SCOPED_TRACE(length);
+        std::string line(length, 'a');
+        line[length / 2] = 'Q';
+        line[length - 1] = 'z';  // only a whole line has its last byte
+        std::string input = "first\n" + line + "\nlast";
+
+        RunResult plain = run_quarnel({"-fz"}, input);
+        EXPECT_EQ(plain.out, line + "\n");
+        EXPECT_EQ(plain.err, BANNER + summary(1, 3));
+
+        std::string upper = line;
+        for (char& ch : upper) ch = (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 32) : ch;
+        RunResult folded = run_quarnel({"-ic", "-fqa", "-uc", "-ln"}, input);
+        EXPECT_EQ(folded.out, "    1: " + upper + "\n");
+        EXPECT_EQ(folded.err, BANNER + summary(1, 3));
+    }
+}
+
+TEST(Cli, WriteErrorIsReportedWithoutSummary) {
+    std::string many;
+    for (int i = 0; i < 50000; ++i) many += "line " + std::to_string(i) + "\n";
+    for (const std::string& input : {std::string("one line\n"), many}) {
+        RunResult r = run_quarnel({"-fl"}, input, options_with(&RunOptions::stdout_path, "/dev/full"));
+        EXPECT_EQ(r.err, BANNER + "write error: No space left on device\n");
+        EXPECT_EQ(r.exit_status, 1);
+    }
+    // Nothing selected means nothing written: no error then.
+    RunResult none = run_quarnel({"-fnothing"}, many, options_with(&RunOptions::stdout_path, "/dev/full"));
+    EXPECT_EQ(none.err, BANNER + summary(0, 50000));
+    EXPECT_EQ(none.exit_status, 0);
+}
+
+TEST(Cli, ReadErrorIsReportedWithoutSummary) {
+    RunResult r = run_quarnel({"-fa"}, "", options_with(&RunOptions::stdin_path, "/"));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, BANNER + "read error: Is a directory\n");
+    EXPECT_EQ(r.exit_status, 1);
+}
+
+// Like `quarnel ... | head -1`: the reader goes away and quarnel ends by SIGPIPE, quietly.
+TEST(Cli, ClosedPipeEndsQuietly) {
+    std::string input;
+    for (int i = 0; i < 200000; ++i) input += "some text of line " + std::to_string(i) + "\n";
+    RunResult r = run_quarnel({"-fs"}, input, options_with(&RunOptions::stdout_limit, 1));
+    EXPECT_EQ(r.term_signal, SIGPIPE);
+    EXPECT_EQ(r.err, BANNER);
+    EXPECT_EQ(r.out.substr(0, 10), "some text ");
+}
+
+}  // namespace
