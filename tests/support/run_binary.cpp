@@ -107,6 +107,8 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
         int out_fd = options.stdout_path.empty() ? out_pipe[1] : open(options.stdout_path.c_str(), O_WRONLY);
         if (in_fd < 0 || out_fd < 0) _exit(127);
         if (dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_pipe[1], 2) < 0) _exit(127);
+        if (options.close_stdin) close(0);
+        if (options.close_stdout) close(1);
         execv(program.c_str(), argv.data());
         _exit(127);
     }

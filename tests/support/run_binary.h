@@ -24,6 +24,11 @@ struct RunOptions {
     size_t stdout_limit = 0;
     // timeout_seconds: the child is killed with SIGKILL when it runs longer.
     int timeout_seconds = 120;
+    // close_stdin / close_stdout start the child with descriptor 0 / 1 closed (not
+    // redirected), as `prog <&-` and `prog >&-` do in a shell; stdin_bytes and the captured
+    // stdout are then unused.
+    bool close_stdin = false;
+    bool close_stdout = false;
 };
 
 struct RunResult {
