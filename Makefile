@@ -26,6 +26,9 @@ demo: build
 	@echo
 	@echo '$$ $(QUARNEL) -iv -fINFO -uc < $(SAMPLE)'
 	@$(QUARNEL) -iv -fINFO -uc < $(SAMPLE)
+	@echo
+	@printf '%s\n' "$$ $(QUARNEL) '-reg(GET|POST) ([^ ]+) ([0-9]+)' '-sub\3 \1 \2' < $(SAMPLE)"
+	@$(QUARNEL) '-reg(GET|POST) ([^ ]+) ([0-9]+)' '-sub\3 \1 \2' < $(SAMPLE)
 
 check: configure
 	cmake --build $(BUILD) -j $(JOBS)

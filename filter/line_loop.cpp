@@ -5,7 +5,8 @@
 // without a copy. A line cut by the end of a block is moved to the front of the buffer
 // before the next read, and the buffer doubles when a line fills it, so lines of any
 // length are held whole and nothing is allocated per line. Output goes through an
-// OutputBuffer that is flushed before every read.
+// OutputBuffer that is flushed before every read. With -reg the pattern decides instead of
+// the find strings, and with -sub a matched line is replaced by its expansion.
 #include "filter/line_loop.h"
 
 #include <cerrno>
@@ -13,6 +14,9 @@
 #include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "filter/regex_options.h"
+#include "regexp/regexp.h"
 
 namespace {
 
@@ -49,6 +53,8 @@ public:
             convert_ = &UPPER_TABLE;
         fold_for_find_ = settings.ignore_case && settings.find_count > 0;
         if (fold_for_find_) scratch_.resize(LINE_BUFFER_SIZE);
+        pattern_ = settings.pattern.get();
+        if (settings.sub_template) sub_template_ = settings.sub_template->c_str();
     }
 
     // process handles one line: text[length] is a NUL the loop put where the line feed was.
@@ -56,7 +62,17 @@ public:
         // A NUL inside the line ends its text for every later step.
         if (const void* nul = std::memchr(text, '\0', length)) length = static_cast<size_t>(static_cast<const char*>(nul) - text);
 
-        if (is_selected(text, length)) {
+        bool selected;
+        if (pattern_ != nullptr) {
+            bool matched = regsearch(pattern_, text) == 1;
+            selected = matched != settings_.invert;
+            // Only a line selected because it matched is rewritten; the slots point into text.
+            if (selected && matched && sub_template_ != nullptr) text = expander_.expand(pattern_, sub_template_, length);
+        } else {
+            selected = is_selected_by_find_strings(text, length);
+        }
+
+        if (selected) {
             ++result_.lines_written;
             if (settings_.line_numbers) {
                 char number[LINE_NUMBER_TEXT_SIZE];
@@ -72,7 +88,7 @@ public:
     LoopResult& result() { return result_; }
 
 private:
-    bool is_selected(const char* text, size_t length) {
+    bool is_selected_by_find_strings(const char* text, size_t length) {
         if (settings_.find_count == 0) return true;  // no selection: every line, -iv has no effect
 
         std::string_view line(text, length);
@@ -96,6 +112,9 @@ private:
     const CaseTable* convert_ = nullptr;
     bool fold_for_find_ = false;
     std::vector<char> scratch_;  // the lower-cased line under -ic, reused for every line
+    Regexp* pattern_ = nullptr;  // -reg: decides selection in place of the find strings
+    const char* sub_template_ = nullptr;
+    TemplateExpander expander_;  // -sub: the expansion that replaces a matched line
     LoopResult result_;
 };
 

@@ -1,8 +1,9 @@
 // run.cpp: run_filter, the run from banner to exit status.
 //
 // banner -> arguments -> adjustments -> description -> timer start -> line loop -> final
-// flush -> summary. A read or write error ends the run with status 1 and no summary.
-// Covered end to end by tests/cli_test.cpp.
+// flush -> summary. A read or write error ends the run with status 1 and no summary, and so
+// does an engine error: driver_regex_error throws RegexRunAborted, caught here. Covered end
+// to end by tests/cli_test.cpp and tests/regex_options_test.cpp.
 #include "filter/run.h"
 
 #include <cinttypes>
@@ -12,6 +13,7 @@
 
 #include "filter/line_loop.h"
 #include "filter/output_buffer.h"
+#include "filter/regex_options.h"
 #include "filter/run_timer.h"
 #include "filter/settings.h"
 
@@ -52,18 +54,26 @@ int run_filter(int argc, char** argv, InputSource& in, OutputSink& out) {
     }
 
     FilterSettings settings;
-    if (!parse_arguments(argc, argv, settings)) {
-        print_usage(program_path);
-        return 1;
-    }
-    finish_settings(settings);
-
+    // Uninstalls the engine hook on every way out, so nothing of this run outlives it.
+    struct RegexStateRelease {
+        const FilterSettings& settings;
+        ~RegexStateRelease() { release_regex_state(settings); }
+    } release{settings};
     OutputBuffer output(out);
     try {
+        if (!parse_arguments(argc, argv, settings)) {
+            print_usage(program_path);
+            return 1;
+        }
+        finish_settings(settings);
         return run_settled(settings, in, output);
+    } catch (const RegexRunAborted&) {
+        // driver_regex_error wrote the message; keep the lines written before the error.
+        if (!output.flush()) report_stream_error("write error", output.error_number());
+        return 1;
     } catch (const std::bad_alloc&) {
         // A line or expansion larger than memory: keep what was already filtered.
-        output.flush();
+        if (!output.flush()) return report_stream_error("write error", output.error_number());
         std::fputs("out of memory\n", stderr);
         return 1;
     }

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "filter/regex_options.h"
+
 namespace {
 
 unsigned char ascii_lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c; }
@@ -74,6 +76,7 @@ bool parse_arguments(int argc, char** argv, FilterSettings& settings) {
         if (option_equals(arg, "-ic")) settings.ignore_case = true;
         if (option_equals(arg, "-iv")) settings.invert = true;
         if (option_equals(arg, "-v")) settings.verbose = true;
+        apply_regex_options(arg, settings);
         if (settings.find_count < MAX_FIND_STRINGS && option_starts_with(arg, "-f")) {
             settings.find_strings[settings.find_count] = arg + 2;
             ++settings.find_count;
@@ -83,14 +86,17 @@ bool parse_arguments(int argc, char** argv, FilterSettings& settings) {
 }
 
 void finish_settings(FilterSettings& settings) {
+    warn_pattern_with_find_strings(settings);
     if (settings.ignore_case) {
         for (int32_t i = 0; i < settings.find_count; ++i) lower_ascii_in_place(settings.find_strings[i]);
     }
+    warn_template_without_pattern(settings);
 }
 
 std::string describe_run(const FilterSettings& settings) {
     std::string text = "Match ";
     if (settings.invert) text += "NOT ";
+    text += describe_pattern(settings);
     if (settings.find_count > 0) {
         for (int32_t i = 0; i < settings.find_count; ++i) {
             text += '"';
