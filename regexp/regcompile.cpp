@@ -312,8 +312,8 @@ unsigned char* parse_alternation(bool in_group, int* flags) {
         link_tail(first, branch);
     }
 
-    unsigned char closing_op = in_group ? static_cast<unsigned char>(OP_GROUP_CLOSE + group) : static_cast<unsigned char>(OP_END);
-    unsigned char* closing = emit_node(closing_op);
+    int closing_op = in_group ? OP_GROUP_CLOSE + group : OP_END;
+    unsigned char* closing = emit_node(static_cast<unsigned char>(closing_op));
     link_tail(first, closing);
     // The last node of every alternative leads on to the closing node.
     for (unsigned char* node = first; node != nullptr; node = next_node(node)) link_operand_tail(node, closing);

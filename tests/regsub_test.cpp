@@ -161,7 +161,8 @@ TEST_F(RegsubTest, BoundedOnRandomTemplates) {
     for (int i = 0; i < 300; ++i) {
         std::string tmpl;
         int length = std::uniform_int_distribution<int>(0, 12)(rng);
-        for (int k = 0; k < length; ++k) tmpl += alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+        std::uniform_int_distribution<size_t> byte(0, alphabet.size() - 1);
+        for (int k = 0; k < length; ++k) tmpl += alphabet[byte(rng)];
         check_bounded(re_.get(), tmpl);
         if (HasFailure()) break;
     }
