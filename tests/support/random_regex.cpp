@@ -192,7 +192,7 @@ std::string random_line(TestRandom& random, std::string_view pattern, size_t lon
 
     size_t length;
     const uint32_t r = random.below(100);
-    if (r < 5 && long_length > 60)
+    if (r < 8 && long_length > 60)
         length = 61 + random.below(static_cast<uint32_t>(long_length - 60));
     else if (r < 20)
         length = random.below(6);

@@ -33,7 +33,7 @@ std::string random_pattern(TestRandom& random, int max_pieces = 5);
 
 // random_line returns a NUL-free line, usually 0 to 60 bytes, sometimes up to
 // long_length, built mostly from the bytes that occur in pattern.
-std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length = 250);
+std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length = 300);
 
 // escape_text renders bytes for a failure message: printable ASCII as is (backslash
 // doubled), everything else as \xHH.

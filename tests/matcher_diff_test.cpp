@@ -1,0 +1,545 @@
+// matcher_diff_test.cpp: proves that the fast matcher finds exactly what the plain one finds.
+//
+// regsearch (regexp/regsearch.cpp) keeps its choices on a heap stack and remembers failed
+// (node, position) pairs; reference_search (tests/support/reference_matcher.cpp) is the
+// literal recursive reading of the matching rules. For every case both run on their own
+// copy of the same compiled pattern, over the same sequence of lines, and must agree on
+// the result, on all twenty slots (named as line and offset, so that slots left over from
+// an earlier line are compared too) and on the engine messages. A third copy runs the
+// reference without its prefilters: the shortcuts must never change a result.
+//
+// Cases: seeded random patterns and lines (QUARNEL_DIFF_SEED, QUARNEL_DIFF_COUNT), every
+// pattern of up to five tokens against every {a,b} line of up to four bytes, hand-picked
+// line sequences, and programs damaged on purpose. A longer hunt:
+//   QUARNEL_DIFF_SEED=7 QUARNEL_DIFF_COUNT=5000000 matcher_diff_test --gtest_filter='MatcherDiff.*'
+// (the seed also varies the damaged programs).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "regexp/program.h"
+#include "support/random_regex.h"
+#include "support/reference_matcher.h"
+
+namespace {
+
+constexpr uint64_t DEFAULT_SEED = 20240917;
+constexpr uint64_t DEFAULT_PAIRS = 200000;
+constexpr int LINES_PER_PATTERN = 8;
+constexpr int MAX_REPORTED_FAILURES = 10;
+
+uint64_t environment_number(const char* name, uint64_t fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return fallback;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 0);
+    if (*end != '\0') {
+        ADD_FAILURE() << name << " is not a number: " << text;
+        return fallback;
+    }
+    return value;
+}
+
+// The messages the engine reported; the hook only collects them.
+std::vector<std::string> reported;
+void collect_message(const char* message) { reported.emplace_back(message); }
+
+class HookScope {
+public:
+    HookScope() {
+        reported.clear();
+        regsethook(collect_message);
+    }
+    ~HookScope() { regsethook(nullptr); }
+    HookScope(const HookScope&) = delete;
+    HookScope& operator=(const HookScope&) = delete;
+};
+
+struct FreeRegexp {
+    void operator()(Regexp* prog) const { std::free(prog); }
+};
+using RegexpPtr = std::unique_ptr<Regexp, FreeRegexp>;
+
+// The slots of a fresh record are unwritten: point them into a marker text, so that a
+// search that makes no try is seen to leave them alone.
+const char INITIAL_SLOTS[] = "0123456789abcdefghij";
+
+void mark_initial_slots(Regexp* prog) {
+    for (int i = 0; i < REGEXP_GROUPS; ++i) {
+        prog->match_start[i] = INITIAL_SLOTS + i;
+        prog->match_end[i] = INITIAL_SLOTS + REGEXP_GROUPS + i;
+    }
+}
+
+// LineRun holds every line of one sequence alive, so that a slot can always be named by
+// the line it points into and its offset there.
+class LineRun {
+public:
+    const char* add(std::string line) {
+        lines_.push_back(std::move(line));
+        return lines_.back().c_str();
+    }
+
+    // describe_slots renders the ten slots as "s-e" offsets into the current (last) line,
+    // "-" for none, and "@k:s-e" (k counting lines from 0, "init" for the marker) for
+    // positions in another text.
+    std::string describe_slots(const Regexp* prog) const {
+        std::string out;
+        for (int i = 0; i < REGEXP_GROUPS; ++i) {
+            if (i > 0) out += ' ';
+            const char* start = prog->match_start[i];
+            const char* end = prog->match_end[i];
+            if (start == nullptr && end == nullptr) {
+                out += '-';
+                continue;
+            }
+            out += name_position(start);
+            out += '-';
+            out += name_position(end);
+        }
+        return out;
+    }
+
+private:
+    std::string name_position(const char* pos) const {
+        if (pos == nullptr) return "null";
+        const std::less_equal<const char*> at_most;
+        for (size_t k = lines_.size(); k-- > 0;) {
+            const char* begin = lines_[k].c_str();
+            if (at_most(begin, pos) && at_most(pos, begin + lines_[k].size())) {
+                const std::string offset = std::to_string(pos - begin);
+                return k + 1 == lines_.size() ? offset : "@" + std::to_string(k) + ":" + offset;
+            }
+        }
+        if (at_most(INITIAL_SLOTS, pos) && at_most(pos, INITIAL_SLOTS + sizeof INITIAL_SLOTS - 1))
+            return "@init:" + std::to_string(pos - INITIAL_SLOTS);
+        return "@unknown";
+    }
+
+    std::deque<std::string> lines_;
+};
+
+struct Outcome {
+    int result = 0;
+    std::string slots;
+    std::vector<std::string> messages;
+};
+
+std::string describe_messages(const std::vector<std::string>& messages) {
+    std::string out;
+    for (const std::string& message : messages) out += "\"" + message + "\" ";
+    return out.empty() ? "none" : out;
+}
+
+// Tally counts what a run compared, so that a test can prove it was not vacuous.
+struct Tally {
+    uint64_t patterns = 0;
+    uint64_t refused = 0;
+    uint64_t pairs = 0;
+    uint64_t matches = 0;
+    uint64_t gave_up = 0;
+    uint64_t failures = 0;
+};
+
+// PatternRun is one compiled pattern, three times over: the real matcher's copy, the
+// reference's, and the reference's without prefilters. Lines are fed in sequence.
+class PatternRun {
+public:
+    explicit PatternRun(std::string pattern) : pattern_(std::move(pattern)) {
+        HookScope hook;
+        real_.reset(regcompile(pattern_.c_str()));
+        reference_.reset(regcompile(pattern_.c_str()));
+        unfiltered_.reset(regcompile(pattern_.c_str()));
+        if (real_ == nullptr) return;
+        EXPECT_TRUE(reference_ != nullptr && unfiltered_ != nullptr) << "compiling is not repeatable";
+        for (Regexp* prog : {real_.get(), reference_.get(), unfiltered_.get()}) mark_initial_slots(prog);
+    }
+
+    bool compiled() const { return real_ != nullptr && reference_ != nullptr && unfiltered_ != nullptr; }
+    Regexp* real() { return real_.get(); }
+    Regexp* reference() { return reference_.get(); }
+    const std::string& pattern() const { return pattern_; }
+
+    // check_line searches the next line with all three and reports any disagreement; it
+    // returns how many messages the reference reported. compare_message_counts: false for
+    // damaged programs, where the real matcher may report a node-walk message fewer times
+    // than the plain walk does.
+    size_t check_line(std::string line_text, Tally& tally, const std::string& context,
+                    bool compare_message_counts = true, bool check_unfiltered = true) {
+        const char* line = lines_.add(std::move(line_text));
+        Outcome real = run([&] { return regsearch(real_.get(), line); }, real_.get());
+        Outcome reference = run([&] { return reference_search(reference_.get(), line); }, reference_.get());
+        if (reference.result == REFERENCE_GAVE_UP) {
+            ++tally.gave_up;
+            // The copies now differ in their slots; the rest of this sequence is unusable.
+            mark_initial_slots(real_.get());
+            mark_initial_slots(reference_.get());
+            return 0;
+        }
+        ++tally.pairs;
+        tally.matches += reference.result == 1;
+
+        bool same = real.result == reference.result && real.slots == reference.slots;
+        if (compare_message_counts) {
+            same = same && real.messages == reference.messages;
+        } else {
+            same = same && real.messages.size() <= reference.messages.size() &&
+                   std::set<std::string>(real.messages.begin(), real.messages.end()) ==
+                       std::set<std::string>(reference.messages.begin(), reference.messages.end());
+        }
+        if (!same) fail(tally, context, line, "regsearch", real, "reference", reference);
+
+        if (!check_unfiltered) return reference.messages.size();
+        ReferenceOptions no_prefilters;
+        no_prefilters.use_prefilters = false;
+        Outcome unfiltered = run([&] { return reference_search(unfiltered_.get(), line, no_prefilters); },
+                                 unfiltered_.get());
+        if (unfiltered.result == REFERENCE_GAVE_UP) return reference.messages.size();
+        // Without the shortcuts every search makes tries, so leftover slots may differ;
+        // the result, and the slots of a match, may not.
+        if (unfiltered.result != reference.result || (reference.result == 1 && unfiltered.slots != reference.slots))
+            fail(tally, context, line, "reference with prefilters", reference, "reference without", unfiltered);
+        return reference.messages.size();
+    }
+
+    // real_slots names the real matcher's slots as describe_slots does.
+    std::string real_slots() const { return lines_.describe_slots(real_.get()); }
+
+private:
+    template <typename Search>
+    Outcome run(Search search, const Regexp* prog) {
+        HookScope hook;
+        Outcome outcome;
+        outcome.result = search();
+        outcome.slots = lines_.describe_slots(prog);
+        outcome.messages = reported;
+        return outcome;
+    }
+
+    void fail(Tally& tally, const std::string& context, const char* line, const char* left_name,
+              const Outcome& left, const char* right_name, const Outcome& right) {
+        if (++tally.failures > MAX_REPORTED_FAILURES) return;
+        ADD_FAILURE() << context << "\n  pattern \"" << escape_text(pattern_) << "\"\n  line    \""
+                      << escape_text(line) << "\"\n  " << left_name << ": " << left.result << "  " << left.slots
+                      << "  messages " << describe_messages(left.messages) << "\n  " << right_name << ": "
+                      << right.result << "  " << right.slots << "  messages " << describe_messages(right.messages);
+    }
+
+    std::string pattern_;
+    RegexpPtr real_;
+    RegexpPtr reference_;
+    RegexpPtr unfiltered_;
+    LineRun lines_;
+};
+
+void print_tally(const char* name, const Tally& tally, double seconds) {
+    std::printf("[ tally    ] %s: %llu patterns (%llu refused by the compiler), %llu lines compared, "
+                "%llu matched, %llu skipped (reference over budget), %.2f s\n",
+                name, static_cast<unsigned long long>(tally.patterns), static_cast<unsigned long long>(tally.refused),
+                static_cast<unsigned long long>(tally.pairs), static_cast<unsigned long long>(tally.matches),
+                static_cast<unsigned long long>(tally.gave_up), seconds);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// ---------------------------------------------------------------------------------------
+// The reference itself: if it were wrong the same way as the matcher, the comparison
+// would prove nothing. So it must reproduce the matcher's worked examples.
+
+struct ExampleCase {
+    const char* pattern;
+    const char* line;
+    int result;
+    const char* slots;  // as LineRun::describe_slots, for a record that starts with null slots
+};
+
+const ExampleCase REFERENCE_EXAMPLES[] = {
+    {"b+", "abbbc", 1, "1-4 - - - - - - - - -"},
+    {"a*b", "xaab", 1, "1-4 - - - - - - - - -"},
+    {"a|ab", "abc", 1, "0-1 - - - - - - - - -"},
+    {"(a|ab)c", "abc", 1, "0-3 0-2 - - - - - - - -"},
+    {"(a|ab)(c|bcd)", "abcd", 1, "0-4 0-1 1-4 - - - - - - -"},
+    {"(ab|c)+", "abcab", 1, "0-5 3-5 - - - - - - - -"},
+    {"((a)|b)+", "ab", 1, "0-2 1-2 0-1 - - - - - - -"},
+    {"^ab", "xab", 0, "- - - - - - - - - -"},
+    {"b$", "abab", 1, "3-4 - - - - - - - - -"},
+    {"x*", "abc", 1, "0-0 - - - - - - - - -"},
+    {"$", "abc", 1, "3-3 - - - - - - - - -"},
+    {".*foo", "a fo foo", 1, "0-8 - - - - - - - - -"},
+    // Edge cases of the rules.
+    {"^$", "", 1, "0-0 - - - - - - - - -"},
+    {"[^a]", "a", 0, "- - - - - - - - - -"},
+    {".", "\xE9", 1, "0-1 - - - - - - - - -"},
+    {"[\xE9]", "x\xE9", 1, "1-2 - - - - - - - - -"},
+    {"[\xC9]", "\xE9", 0, "- - - - - - - - - -"},
+    {"x|^a", "ab", 1, "0-1 - - - - - - - - -"},
+    {"x|^a", "ba", 0, "- - - - - - - - - -"},
+    {"a^b", "a^b", 0, "- - - - - - - - - -"},
+    {"a$b", "a$b", 0, "- - - - - - - - - -"},
+    {"(a)|b", "b", 1, "0-1 - - - - - - - - -"},
+    {"(a*)+", "", -2, ""},  // refused: *+ operand could be empty
+    {"(a|b)*b", "abab", 1, "0-4 2-3 - - - - - - - -"},
+    {"(a?)(a?)b", "ab", 1, "0-2 0-1 1-1 - - - - - - -"},
+    {"[a-c]*xyz?", "ccxy", 1, "0-4 - - - - - - - - -"},
+};
+
+TEST(ReferenceMatcher, ReproducesTheWorkedExamples) {
+    for (const ExampleCase& example : REFERENCE_EXAMPLES) {
+        SCOPED_TRACE(std::string("pattern \"") + escape_text(example.pattern) + "\" line \"" +
+                     escape_text(example.line) + "\"");
+        HookScope hook;
+        RegexpPtr prog(regcompile(example.pattern));
+        if (example.result == -2) {
+            EXPECT_TRUE(prog == nullptr);
+            continue;
+        }
+        ASSERT_NE(prog, nullptr) << describe_messages(reported);
+        for (int i = 0; i < REGEXP_GROUPS; ++i) prog->match_start[i] = prog->match_end[i] = nullptr;
+        LineRun lines;
+        const char* line = lines.add(example.line);
+        for (bool prefilters : {true, false}) {
+            ReferenceOptions options;
+            options.use_prefilters = prefilters;
+            EXPECT_EQ(reference_search(prog.get(), line, options), example.result) << "prefilters " << prefilters;
+            EXPECT_EQ(lines.describe_slots(prog.get()), example.slots) << "prefilters " << prefilters;
+        }
+        EXPECT_TRUE(reported.empty()) << describe_messages(reported);
+    }
+}
+
+TEST(ReferenceMatcher, PrefilterRejectionLeavesTheSlotsAlone) {
+    // a*b carries must_text "b": a line without b costs no try.
+    HookScope hook;
+    RegexpPtr prog(regcompile("a*b"));
+    ASSERT_NE(prog, nullptr);
+    LineRun lines;
+    ASSERT_EQ(reference_search(prog.get(), lines.add("xaab")), 1);
+    EXPECT_EQ(reference_search(prog.get(), lines.add("aaa")), 0);
+    EXPECT_EQ(lines.describe_slots(prog.get()), "@0:1-@0:4 - - - - - - - - -");
+    // Without the prefilters the same line is tried everywhere, which clears the slots.
+    ReferenceOptions no_prefilters;
+    no_prefilters.use_prefilters = false;
+    EXPECT_EQ(reference_search(prog.get(), lines.add("aaa"), no_prefilters), 0);
+    EXPECT_EQ(lines.describe_slots(prog.get()), "- - - - - - - - - -");
+}
+
+TEST(ReferenceMatcher, ReportsArgumentAndProgramErrors) {
+    HookScope hook;
+    EXPECT_EQ(reference_search(nullptr, "abc"), 0);
+    RegexpPtr prog(regcompile("abc"));
+    ASSERT_NE(prog, nullptr);
+    EXPECT_EQ(reference_search(prog.get(), nullptr), 0);
+    prog->program[0] = 0;
+    EXPECT_EQ(reference_search(prog.get(), "abc"), 0);
+    EXPECT_EQ(reported, (std::vector<std::string>{"NULL parameter", "NULL parameter", "corrupted program"}));
+}
+
+TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
+    HookScope hook;
+    RegexpPtr prog(regcompile("(a|a)*b"));
+    ASSERT_NE(prog, nullptr);
+    const std::string line(60, 'a');
+    ReferenceOptions no_prefilters;
+    no_prefilters.use_prefilters = false;
+    EXPECT_EQ(reference_search(prog.get(), line.c_str(), no_prefilters), REFERENCE_GAVE_UP);
+}
+
+// ---------------------------------------------------------------------------------------
+// The matcher against the reference.
+
+TEST(MatcherDiff, SeededRandomPatternsAndLines) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED);
+    const uint64_t wanted_pairs = environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS);
+    std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu QUARNEL_DIFF_COUNT=%llu\n", static_cast<unsigned long long>(seed),
+                static_cast<unsigned long long>(wanted_pairs));
+    const auto start = std::chrono::steady_clock::now();
+    TestRandom random(seed);
+    Tally tally;
+    uint64_t lines_generated = 0;
+    for (uint64_t case_number = 0; lines_generated < wanted_pairs; ++case_number) {
+        // Pattern sizes vary from case to case: short ones match often, long ones nest.
+        PatternRun run(random_pattern(random, 2 + static_cast<int>(random.below(6))));
+        ++tally.patterns;
+        if (!run.compiled()) {
+            ++tally.refused;
+            continue;
+        }
+        const std::string context = "seed " + std::to_string(seed) + ", pattern case " + std::to_string(case_number);
+        for (int i = 0; i < LINES_PER_PATTERN; ++i, ++lines_generated)
+            run.check_line(random_line(random, run.pattern()), tally, context);
+    }
+    print_tally("random", tally, seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    // The comparison proves something only if it ran on real cases: most patterns
+    // compile, few searches exceed the reference's budget, and matches and misses both
+    // occur often.
+    EXPECT_LT(tally.refused * 4, tally.patterns);
+    EXPECT_LT(tally.gave_up * 100, lines_generated);
+    EXPECT_GT(tally.matches * 5, tally.pairs);
+    EXPECT_LT(tally.matches * 5, tally.pairs * 4);
+}
+
+TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
+    // Every pattern of up to five tokens, against every line over {a,b} of up to four
+    // bytes, all lines in a row on the same records. Most token strings do not compile;
+    // the rest still give over a million comparisons.
+    static const char* const TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
+    constexpr int TOKEN_COUNT = sizeof TOKENS / sizeof TOKENS[0];
+    constexpr int MAX_TOKENS = 5;
+    std::vector<std::string> lines;
+    for (int length = 0; length <= 4; ++length) {
+        for (int bits = 0; bits < (1 << length); ++bits) {
+            std::string line;
+            for (int i = 0; i < length; ++i) line += (bits >> i) & 1 ? 'b' : 'a';
+            lines.push_back(line);
+        }
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Tally tally;
+    for (int count = 0; count <= MAX_TOKENS; ++count) {
+        int total = 1;
+        for (int i = 0; i < count; ++i) total *= TOKEN_COUNT;
+        for (int index = 0; index < total; ++index) {
+            std::string pattern;
+            for (int i = 0, rest = index; i < count; ++i, rest /= TOKEN_COUNT) pattern += TOKENS[rest % TOKEN_COUNT];
+            PatternRun run(pattern);
+            ++tally.patterns;
+            if (!run.compiled()) {
+                ++tally.refused;
+                continue;
+            }
+            for (const std::string& line : lines) run.check_line(line, tally, "exhaustive");
+        }
+    }
+    print_tally("exhaustive", tally, seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_EQ(tally.gave_up, 0u);
+    EXPECT_GT(tally.pairs, 100000u);
+}
+
+TEST(MatcherDiff, LinesInARowOnOneRecord) {
+    // Sequences where a prefilter rejects a line without a try, so that the slots of an
+    // earlier line must survive, interleaved with lines that clear or replace them.
+    struct Sequence {
+        const char* pattern;
+        std::vector<const char*> lines;
+    };
+    const Sequence sequences[] = {
+        {"a*b", {"xaab", "aaa", "", "ab", "zzz", "b"}},          // must-contain filter
+        {"x?yz", {"ayz", "xy", "xxyz", "y z"}},                  // must-contain filter, text "yz"
+        {"abc", {"zabcz", "bc", "ab", "abab", "abc"}},           // first byte absent, then present
+        {"b(c|d)", {"abd", "xxx", "bb", "bcbd"}},                // first byte: b absent, b present but no match
+        {"^(a|b)+", {"abba", "cab", "", "b"}},                   // anchored: always one try
+        {"(a)|(b)", {"b", "a", "c", "ba"}},                      // no hints: every position tried
+        {"\xE9+(\xC9)", {"\xE9\xE9\xC9", "\xC9", "\xE9\xC9\xC9"}},  // bytes above 0x7F, no hints
+    };
+    Tally tally;
+    for (const Sequence& sequence : sequences) {
+        PatternRun run(sequence.pattern);
+        ASSERT_TRUE(run.compiled()) << escape_text(sequence.pattern);
+        for (const char* line : sequence.lines) run.check_line(line, tally, "lines in a row");
+    }
+    EXPECT_EQ(tally.failures, 0u);
+
+    // The comparison above must really cover the leftover case: check it happens.
+    PatternRun run("a*b");
+    ASSERT_TRUE(run.compiled());
+    run.check_line("xaab", tally, "leftover slots");
+    run.check_line("aaa", tally, "leftover slots");
+    EXPECT_EQ(run.real_slots(), "@0:1-@0:4 - - - - - - - - -");
+}
+
+// ---------------------------------------------------------------------------------------
+// Damaged programs: the node-walk messages fail only the path being tried, and the search
+// goes on. The real matcher may report them fewer times, but must report the same kinds
+// and find the same match. The damage never creates a cycle or a link out of the program.
+
+struct NodeInfo {
+    size_t offset;
+    unsigned char opcode;
+    bool repeated;  // the operand of a simple repetition
+};
+
+std::vector<NodeInfo> list_nodes(const Regexp* prog) {
+    std::vector<NodeInfo> nodes;
+    size_t at = 1;
+    bool repeated = false;
+    for (;;) {
+        const unsigned char* node = prog->program + at;
+        const unsigned char op = node_opcode(node);
+        nodes.push_back({at, op, repeated});
+        repeated = op == OP_SIMPLE_STAR || op == OP_SIMPLE_PLUS;
+        at += NODE_HEADER_SIZE;
+        if (op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF)
+            at += std::strlen(reinterpret_cast<const char*>(node) + NODE_HEADER_SIZE) + 1;
+        if (op == OP_END) return nodes;  // the top level's end is the last node
+    }
+}
+
+// damage applies the same random damage to a program; false when none applies.
+bool damage(Regexp* first, Regexp* second, TestRandom& random) {
+    const std::vector<NodeInfo> nodes = list_nodes(first);
+    const NodeInfo& node = nodes[random.below(static_cast<uint32_t>(nodes.size()))];
+    unsigned char* bytes[] = {first->program + node.offset, second->program + node.offset};
+    static constexpr unsigned char NO_OPCODES[] = {12, 15, 20, 30, 40, 0x9C, 0xFF};
+    switch (random.below(4)) {
+    case 0:  // an opcode that does not exist: "memory corruption", or "internal foulup" when repeated
+        for (unsigned char* b : bytes) b[0] = NO_OPCODES[random.below(sizeof NO_OPCODES)];
+        return true;
+    case 1:  // a lost link: "corrupted pointers" (or a chain of alternatives cut short)
+        if (node.opcode == OP_END || next_offset(bytes[0]) == 0) return false;
+        for (unsigned char* b : bytes) b[1] = b[2] = 0;
+        return true;
+    case 2:  // a node turned empty: only one that consumes nothing anyway, since an
+             // empty body inside a repetition would loop for ever (a backward link
+             // would point forward, so not OP_LOOP either); the repeated node of a
+             // simple repetition gives "internal foulup"
+        if (!node.repeated && node.opcode != OP_LINE_START && node.opcode != OP_LINE_END &&
+            node.opcode != OP_END && !is_group_open(node.opcode) && !is_group_close(node.opcode))
+            return false;
+        for (unsigned char* b : bytes) b[0] = OP_EMPTY;
+        return true;
+    default:  // another group's number: slots from unmatched open and close nodes
+        if (!is_group_open(node.opcode) && !is_group_close(node.opcode)) return false;
+        const unsigned char base = is_group_open(node.opcode) ? OP_GROUP_OPEN : OP_GROUP_CLOSE;
+        const unsigned char group = static_cast<unsigned char>(1 + random.below(9));
+        for (unsigned char* b : bytes) b[0] = static_cast<unsigned char>(base + group);
+        return true;
+    }
+}
+
+TEST(MatcherDiff, DamagedPrograms) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) ^ 0xDA3A6ED;
+    TestRandom random(seed);
+    Tally tally;
+    uint64_t damaged = 0;
+    uint64_t with_messages = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (damaged < 2000) {
+        PatternRun run(random_pattern(random));
+        if (!run.compiled() || !damage(run.real(), run.reference(), random)) continue;
+        ++damaged;
+        const std::string context = "damaged program, seed " + std::to_string(seed) + ", #" + std::to_string(damaged);
+        for (int i = 0; i < LINES_PER_PATTERN; ++i)
+            with_messages += run.check_line(random_line(random, run.pattern()), tally, context, false, false) > 0;
+    }
+    std::printf("[ tally    ] damaged: %llu programs, %llu lines compared, %llu with node-walk messages, %.2f s\n",
+                static_cast<unsigned long long>(damaged), static_cast<unsigned long long>(tally.pairs),
+                static_cast<unsigned long long>(with_messages), seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_GT(with_messages, 500u) << "the damage hardly ever reaches the node walk";
+}
+
+}  // namespace
