@@ -1,0 +1,129 @@
+// differential_fuzz.cpp: the real matcher against the plain reference matcher.
+//
+// Input: pattern NUL lines, the lines separated by line feeds (at most MAX_LINES of them,
+// each cut to MAX_LINE_BYTES; a NUL ends a line early). The pattern is compiled three
+// times, and the lines are searched in order with each record:
+//   real       regsearch (regexp/regsearch.cpp): explicit stack, failure memo;
+//   reference  reference_search (tests/support/reference_matcher.cpp), the literal recursive
+//              reading of the matching rules;
+//   plain      reference_search without the must-contain, anchored and first-byte
+//              shortcuts, which tries every position.
+// real and reference must agree on the result and on all twenty slots after every line,
+// slots left over from an earlier line included (all lines live in one buffer, so a slot
+// is compared as a position). plain must agree on the result, and on the slots after a
+// match: that proves the compiler's hints never change a result. No engine message may be
+// reported. A case on which the reference spends its step budget is dropped from there on.
+//
+// The reference recurses on the machine stack, once per choice and per group node passed,
+// so lines and patterns are kept short here.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "support/reference_matcher.h"
+
+namespace {
+
+constexpr size_t MAX_PATTERN_BYTES = 128;
+constexpr size_t MAX_LINE_BYTES = 200;
+constexpr size_t MAX_LINES = 8;
+
+std::string describe_slots(const Regexp* re, const char* base) {
+    std::string text;
+    for (int n = 0; n < REGEXP_GROUPS; ++n) {
+        char piece[48];
+        if (re->match_start[n] == nullptr && re->match_end[n] == nullptr) {
+            std::snprintf(piece, sizeof piece, " %d:-", n);
+        } else {
+            auto at = [&](const char* p) { return p == nullptr ? -1L : long(p - base); };
+            std::snprintf(piece, sizeof piece, " %d:%ld-%ld", n, at(re->match_start[n]), at(re->match_end[n]));
+        }
+        text += piece;
+    }
+    return text;
+}
+
+bool same_slots(const Regexp* a, const Regexp* b) {
+    return std::memcmp(a->match_start, b->match_start, sizeof a->match_start) == 0 &&
+           std::memcmp(a->match_end, b->match_end, sizeof a->match_end) == 0;
+}
+
+struct Outcome {
+    const char* name;
+    int result;
+    const Regexp* re;
+};
+
+[[noreturn]] void report(const char* what, std::string_view pattern, std::string_view line, const char* base, Outcome left,
+                         Outcome right) {
+    fuzz_fail("%s\n  pattern \"%s\"\n  line    \"%s\" (offset %ld in the buffer)\n  %-9s %d%s\n  %-9s %d%s", what,
+              escape_bytes(pattern).c_str(), escape_bytes(line).c_str(), long(line.data() - base), left.name, left.result,
+              describe_slots(left.re, base).c_str(), right.name, right.result, describe_slots(right.re, base).c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::vector<std::string> fields = split_at_nul(data, size, 2);
+    const std::string pattern = fields[0].substr(0, MAX_PATTERN_BYTES);
+
+    // All lines in one block of exactly their size, each ended by its NUL.
+    std::vector<size_t> line_offsets;
+    std::string joined;
+    for (size_t begin = 0; line_offsets.size() < MAX_LINES;) {
+        size_t end = fields[1].find('\n', begin);
+        const bool last = end == std::string::npos;
+        if (last) end = fields[1].size();
+        std::string line = fields[1].substr(begin, end - begin).substr(0, MAX_LINE_BYTES);
+        line.resize(std::strlen(line.c_str()));
+        line_offsets.push_back(joined.size());
+        joined += line;
+        joined += '\0';
+        if (last) break;
+        begin = end + 1;
+    }
+    std::unique_ptr<char[]> buffer(new char[joined.size()]);
+    std::memcpy(buffer.get(), joined.data(), joined.size());
+    const char* base = buffer.get();
+
+    MessageLog::install();
+    RegexpBlock real(regcompile(pattern.c_str()));
+    if (real.re == nullptr) {
+        regsethook(nullptr);
+        return 0;
+    }
+    RegexpBlock reference(regcompile(pattern.c_str()));
+    RegexpBlock plain(regcompile(pattern.c_str()));
+    check_program(real.re, pattern);
+
+    ReferenceOptions no_prefilters;
+    no_prefilters.use_prefilters = false;
+
+    for (size_t offset : line_offsets) {
+        const char* line = base + offset;
+        const std::string_view line_text(line);
+
+        const int reference_result = reference_search(reference.re, line);
+        if (reference_result == REFERENCE_GAVE_UP) break;
+        const int real_result = regsearch(real.re, line);
+        if (!MessageLog::messages.empty())
+            fuzz_fail("pattern \"%s\" on line \"%s\": the engine reported \"%s\"", escape_bytes(pattern).c_str(),
+                      escape_bytes(line_text).c_str(), escape_bytes(MessageLog::messages[0]).c_str());
+        if (real_result != reference_result || !same_slots(real.re, reference.re))
+            report("regsearch and the reference matcher disagree", pattern, line_text, base,
+                   {"real", real_result, real.re}, {"reference", reference_result, reference.re});
+
+        const int plain_result = reference_search(plain.re, line, no_prefilters);
+        if (plain_result == REFERENCE_GAVE_UP) continue;
+        if (plain_result != reference_result || (plain_result == 1 && !same_slots(plain.re, reference.re)))
+            report("the search hints changed the result", pattern, line_text, base,
+                   {"reference", reference_result, reference.re}, {"plain", plain_result, plain.re});
+    }
+
+    regsethook(nullptr);
+    return 0;
+}
