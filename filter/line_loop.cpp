@@ -42,6 +42,48 @@ void map_bytes(const CaseTable& table, const char* from, char* to, size_t length
     for (size_t i = 0; i < length; ++i) to[i] = static_cast<char>(table.map[static_cast<unsigned char>(from[i])]);
 }
 
+// LONG_FIND_STRING is the length from which a find string is searched with
+// Knuth-Morris-Pratt. The plain search may compare the whole find string at every
+// position of the line, which makes a long find string on a long line quadratic; KMP never
+// looks at a byte of the line twice. Short find strings keep the faster memchr-based search,
+// whose worst case is bounded by their length.
+constexpr size_t LONG_FIND_STRING = 32;
+
+// FindString is one -f text, ready to be searched for.
+class FindString {
+public:
+    explicit FindString(std::string_view text) : text_(text) {
+        if (text.size() < LONG_FIND_STRING) return;
+        // fallback_[k]: the length of the longest proper border of text[0..k].
+        fallback_.assign(text.size(), 0);
+        for (size_t k = 1, border = 0; k < text.size(); ++k) {
+            while (border > 0 && text[k] != text[border]) border = fallback_[border - 1];
+            if (text[k] == text[border]) ++border;
+            fallback_[k] = border;
+        }
+    }
+
+    // occurs_in reports whether the text occurs in line; the empty text occurs in every line.
+    bool occurs_in(std::string_view line) const {
+        if (fallback_.empty()) return line.find(text_) != std::string_view::npos;
+        size_t matched = 0;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (matched == 0) {  // skip quickly to the next possible start
+                const void* first = std::memchr(line.data() + i, text_[0], line.size() - i);
+                if (first == nullptr) return false;
+                i = static_cast<size_t>(static_cast<const char*>(first) - line.data());
+            }
+            while (matched > 0 && line[i] != text_[matched]) matched = fallback_[matched - 1];
+            if (line[i] == text_[matched] && ++matched == text_.size()) return true;
+        }
+        return false;
+    }
+
+private:
+    std::string_view text_;
+    std::vector<size_t> fallback_;  // empty for a short text
+};
+
 // LineProcessor holds what one pass needs besides the block buffer: the counters, the
 // reusable scratch area for -ic, and the output.
 class LineProcessor {
@@ -51,6 +93,7 @@ public:
             convert_ = &LOWER_TABLE;
         else if (settings.to_upper)
             convert_ = &UPPER_TABLE;
+        for (int32_t i = 0; i < settings.find_count; ++i) find_strings_.emplace_back(settings.find_strings[i]);
         fold_for_find_ = settings.ignore_case && settings.find_count > 0;
         if (fold_for_find_) scratch_.resize(LINE_BUFFER_SIZE);
         pattern_ = settings.pattern.get();
@@ -89,7 +132,7 @@ public:
 
 private:
     bool is_selected_by_find_strings(const char* text, size_t length) {
-        if (settings_.find_count == 0) return true;  // no selection: every line, -iv has no effect
+        if (find_strings_.empty()) return true;  // no selection: every line, -iv has no effect
 
         std::string_view line(text, length);
         if (fold_for_find_) {
@@ -98,8 +141,8 @@ private:
             line = std::string_view(scratch_.data(), length);
         }
         bool found = false;
-        for (int32_t i = 0; i < settings_.find_count; ++i) {
-            if (line.find(settings_.find_strings[i]) != std::string_view::npos) {
+        for (const FindString& find : find_strings_) {
+            if (find.occurs_in(line)) {
                 found = true;
                 break;
             }
@@ -111,6 +154,7 @@ private:
     OutputBuffer& out_;
     const CaseTable* convert_ = nullptr;
     bool fold_for_find_ = false;
+    std::vector<FindString> find_strings_;  // the first find_count texts, in command-line order
     std::vector<char> scratch_;  // the lower-cased line under -ic, reused for every line
     Regexp* pattern_ = nullptr;  // -reg: decides selection in place of the find strings
     const char* sub_template_ = nullptr;

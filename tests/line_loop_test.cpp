@@ -115,6 +115,40 @@ TEST(LineLoop, AgreesWithReferenceOnRandomInputs) {
     }
 }
 
+// Find strings from 32 bytes on take the linear-time search; lines built from near misses
+// of the find string (and sometimes the string itself) exercise its fallback steps.
+TEST(LineLoop, LongFindStringsAgreeWithReference) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        FilterSettings s;
+        s.find_count = 1 + static_cast<int32_t>(rng() % 2);
+        for (int i = 0; i < s.find_count; ++i) {
+            std::string period = random_text(rng, 1 + rng() % 4, "ab");
+            std::string text;
+            while (text.size() < 32 + rng() % 10) text += period;
+            if (rng() % 2) text[rng() % text.size()] = 'b';
+            s.find_strings[i] = text;
+        }
+        std::string input;
+        for (int line = 0; line < 4; ++line) {
+            for (int piece = 0; piece < 6; ++piece) {
+                std::string near = s.find_strings[rng() % s.find_count];
+                if (rng() % 8 != 0) near[rng() % near.size()] ^= 3;  // 'a' <-> 'b'
+                input += near.substr(rng() % near.size()) + random_text(rng, rng() % 3, "ab");
+            }
+            input += '\n';
+        }
+        ReferenceResult expected = reference_filter(s, input);
+        MemoryInput in(input);
+        MemoryOutput sink;
+        OutputBuffer out(sink);
+        LoopResult got = filter_lines(s, in, out);
+        ASSERT_TRUE(out.flush());
+        ASSERT_EQ(sink.text, expected.out) << "round " << round;
+        ASSERT_EQ(got.lines_written, expected.lines_written);
+    }
+}
+
 // InputWatchingOutput checks, at every read after the first, that the lines of the data
 // given out so far are already written.
 class InputWatchingOutput : public InputSource {
