@@ -460,6 +460,30 @@ TEST(MatcherDiff, CatastrophicPatternsOnLinesThePlainWalkCanStillFinish) {
     EXPECT_GT(tally.pairs, 1000u);
 }
 
+TEST(MatcherDiff, LineTooLongForTheFailureMemo) {
+    // Three thousand simple repetitions (each a choice point) on a 300,000-byte line ask for
+    // far more failure memo than one search may take (a bit per choice point and position,
+    // some 110 MB here), so most choice points go without a full row. Whatever the matcher
+    // does with them, it may lose time but not change a result: tries are made at each
+    // `d`, each fails after walking all the repetitions, and only the last one may match.
+    // The line that fails at the last `d` comes right before one that matches there, so a
+    // failure remembered from the previous search would show.
+    std::string pattern = "d";
+    for (int i = 0; i < 3000; ++i) pattern += "b*";
+    pattern += "c";
+    Tally tally;
+    PatternRun run(pattern);
+    ASSERT_TRUE(run.compiled());
+    for (const char* ending : {"dbbbbbbbbbbc", "dx", "dc", ""}) {
+        std::string line;
+        while (line.size() < 300000) line += (line.size() % 5000 == 0) ? 'd' : 'a';
+        run.check_line(line + ending, tally, "line too long for the memo", true, false);
+    }
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_EQ(tally.pairs, 4u);
+    EXPECT_EQ(tally.matches, 2u);
+}
+
 TEST(MatcherDiff, LinesInARowOnOneRecord) {
     // Sequences where a prefilter rejects a line without a try, so that the slots of an
     // earlier line must survive, interleaved with lines that clear or replace them.
