@@ -17,7 +17,7 @@
 //   the rest of the search, across tries, and fails at once when it is met there again.
 //   Every (choice point, position) pair is explored at most once, which keeps a search to
 //   about program size x line length steps. The memory for that is one bit per choice
-//   point and position, taken from a budget (MEMO_BUDGET_BYTES); choice points beyond the
+//   point and position, taken from a budget (memo_budget_bytes); choice points beyond the
 //   budget fall back to a fixed-size lossy table, which can forget failures but never
 //   invents one, so the result is the same and only the time bound is lost.
 //
@@ -31,11 +31,12 @@
 
 #include "regexp/messages.h"
 #include "regexp/program.h"
+#include "regexp/regsearch_tuning.h"
 
 namespace {
 
 // The whole failure memo of a search: rows of bits may use at most this much memory.
-constexpr size_t MEMO_BUDGET_BYTES = size_t(32) << 20;
+size_t memo_budget_bytes = DEFAULT_MEMO_BUDGET_BYTES;
 constexpr int LOSSY_TABLE_BITS = 16;
 
 // Module-level state of the search in progress.
@@ -82,11 +83,11 @@ public:
         if (row != UNASSIGNED) return row;
         if (words_per_row_ == 0) words_per_row_ = (line_length() + 1 + 63) / 64;
         size_t needed = (row_count_ + 1) * words_per_row_;
-        if (needed * sizeof(uint64_t) > MEMO_BUDGET_BYTES) {
+        if (needed * sizeof(uint64_t) > memo_budget_bytes) {
             row = NO_ROW;
         } else {
             if (bits_.size() < needed) {
-                size_t budget_words = MEMO_BUDGET_BYTES / sizeof(uint64_t);
+                size_t budget_words = memo_budget_bytes / sizeof(uint64_t);
                 bits_.resize(std::min(std::max(needed, bits_.size() * 2), budget_words));
             }
             std::memset(&bits_[row_count_ * words_per_row_], 0, words_per_row_ * sizeof(uint64_t));
@@ -541,6 +542,12 @@ bool passes_must_filter(const Regexp* prog, const char* line) {
 }
 
 }  // namespace
+
+size_t regsearch_set_memo_budget(size_t bytes) {
+    size_t old = memo_budget_bytes;
+    memo_budget_bytes = bytes;
+    return old;
+}
 
 int regsearch(Regexp* prog, const char* line) {
     if (prog == nullptr || line == nullptr) {

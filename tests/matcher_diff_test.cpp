@@ -15,6 +15,7 @@
 // (the seed also varies the damaged programs).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "regexp/program.h"
+#include "regexp/regsearch_tuning.h"
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
 
@@ -363,9 +365,8 @@ TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
 // ---------------------------------------------------------------------------------------
 // The matcher against the reference.
 
-TEST(MatcherDiff, SeededRandomPatternsAndLines) {
-    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED);
-    const uint64_t wanted_pairs = environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS);
+// compare_random_pairs runs wanted_pairs seeded random pairs through both matchers.
+void compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
     std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu QUARNEL_DIFF_COUNT=%llu\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(wanted_pairs));
     const auto start = std::chrono::steady_clock::now();
@@ -385,6 +386,7 @@ TEST(MatcherDiff, SeededRandomPatternsAndLines) {
             run.check_line(random_line(random, run.pattern()), tally, context);
     }
     print_tally("random", tally, seconds_since(start));
+    ASSERT_GT(lines_generated, 0u);
     EXPECT_EQ(tally.failures, 0u);
     // The comparison proves something only if it ran on real cases: most patterns
     // compile, few searches exceed the reference's budget, and matches and misses both
@@ -394,6 +396,24 @@ TEST(MatcherDiff, SeededRandomPatternsAndLines) {
     EXPECT_LT(tally.gave_up * 100, lines_generated);
     EXPECT_GT(tally.matches * 5, tally.pairs);
     EXPECT_LT(tally.matches * 5, tally.pairs * 4);
+}
+
+TEST(MatcherDiff, SeededRandomPatternsAndLines) {
+    compare_random_pairs(environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED),
+                         environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS));
+}
+
+// With no budget for exact rows every choice point goes to the lossy table, and with a
+// budget of a few words only the first ones get rows: both must still give the same
+// results as the reference.
+TEST(MatcherDiff, SeededRandomPairsWithTheMemoBudgetShrunk) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 1;
+    const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 4, 1000);
+    for (size_t budget : {size_t(0), size_t(24)}) {
+        size_t old = regsearch_set_memo_budget(budget);
+        compare_random_pairs(seed, pairs);
+        regsearch_set_memo_budget(old);
+    }
 }
 
 TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
