@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -109,6 +110,10 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
         if (dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_pipe[1], 2) < 0) _exit(127);
         if (options.close_stdin) close(0);
         if (options.close_stdout) close(1);
+        if (options.address_space_limit > 0) {
+            rlimit limit{options.address_space_limit, options.address_space_limit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }

@@ -29,6 +29,10 @@ struct RunOptions {
     // stdout are then unused.
     bool close_stdin = false;
     bool close_stdout = false;
+    // address_space_limit, when above 0, caps the child's address space (RLIMIT_AS) in
+    // bytes, so that a large allocation fails in it as on a machine short of memory. Not
+    // usable with AddressSanitizer, which needs far more address space than it uses.
+    size_t address_space_limit = 0;
 };
 
 struct RunResult {
