@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +52,7 @@ struct Outcome {
 // timeout) and wrote the banner first, and returns the rest.
 Outcome run_quarnel(const std::vector<std::string>& args, const std::string& input, RunOptions options = {}) {
     options.argv0 = "quarnel";
-    options.timeout_seconds = RUN_TIMEOUT_SECONDS;
+    options.timeout_seconds = std::min(options.timeout_seconds, RUN_TIMEOUT_SECONDS);
     RunResult r = run_binary(QUARNEL_BINARY, args, input, options);
     EXPECT_FALSE(r.timed_out) << "the run hung";
     EXPECT_EQ(r.term_signal, 0) << "the run ended by a signal";
@@ -463,12 +464,14 @@ private:
 
 constexpr size_t CHUNK = 1 << 20;
 
-// write_long_line writes length bytes of line and then, if wanted, a line feed.
-bool write_long_line(const std::string& path, const LongLine& line, uint64_t length, bool line_feed) {
+// write_long_line writes the text before, length bytes of line and then, if wanted, a
+// line feed.
+bool write_long_line(const std::string& path, const LongLine& line, uint64_t length, bool line_feed,
+                     const std::string& before = "") {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
     std::vector<char> chunk(CHUNK);
-    bool ok = true;
+    bool ok = std::fwrite(before.data(), 1, before.size(), f) == before.size();
     for (uint64_t at = 0; at < length && ok; at += CHUNK) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(CHUNK, length - at));
         line.fill(at, chunk.data(), n);
@@ -579,6 +582,54 @@ TEST(Hostile, SubExpansionOfSeveralMegabytesIsKeptWhole) {
         EXPECT_EQ(r.err, summary(2, 2));
         EXPECT_EQ(r.status, 0);
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// Running out of memory: the lines before stay written, then a clear message and status 1.
+
+// The limit makes an allocation fail in the child as on a small machine. AddressSanitizer
+// reserves terabytes of address space, so a sanitized binary cannot run under it.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool ADDRESS_SPACE_LIMIT_WORKS = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool ADDRESS_SPACE_LIMIT_WORKS = false;
+#else
+constexpr bool ADDRESS_SPACE_LIMIT_WORKS = true;
+#endif
+#else
+constexpr bool ADDRESS_SPACE_LIMIT_WORKS = true;
+#endif
+
+TEST(Hostile, LineLargerThanMemoryIsReportedAfterTheLinesBefore) {
+    if (!ADDRESS_SPACE_LIMIT_WORKS) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+    const LongLine line;
+    TempFile input("huge_in");
+    ASSERT_TRUE(write_long_line(input.path(), line, HUNDRED_MB, true, "first\n"));
+
+    RunOptions options = with_stdin(input.path());
+    options.address_space_limit = size_t{128} << 20;
+    Outcome r = run_quarnel({"-f"}, "", options);
+    EXPECT_EQ(r.out, "first\n");
+    EXPECT_EQ(r.err, "out of memory\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+// An expansion of a terabyte (a 100 KB template of & on a 10 MB line) can never be held.
+// The run must say so at once, not first walk the whole terabyte it cannot produce.
+TEST(Hostile, ExpansionFarLargerThanMemoryIsReportedPromptly) {
+    if (!ADDRESS_SPACE_LIMIT_WORKS) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+    const std::string tmpl(100000, '&');
+    const std::string input = "ok\n" + std::string(10 << 20, 'a') + "\n";
+    RunOptions options;
+    options.address_space_limit = size_t{1} << 30;
+    options.timeout_seconds = 30;
+    Outcome r = run_quarnel({"-reg.*", "-sub" + tmpl}, input, options);
+    std::string first_expansion;
+    for (int i = 0; i < 100000; ++i) first_expansion += "ok";
+    EXPECT_TRUE(r.out == first_expansion + "\n") << "the line before the failure was not written whole";
+    EXPECT_EQ(r.err, "out of memory\n");
+    EXPECT_EQ(r.status, 1);
 }
 
 // ---------------------------------------------------------------------------------------
