@@ -3,7 +3,9 @@
 // Input: pattern NUL lines, the lines separated by line feeds (at most MAX_LINES of them,
 // each cut to MAX_LINE_BYTES; a NUL ends a line early). The pattern is compiled three
 // times, and the lines are searched in order with each record:
-//   real       regsearch (regexp/regsearch.cpp): explicit stack, failure memo;
+//   real       regsearch (regexp/regsearch.cpp): explicit stack, failure memo; run three
+//              times, with the default memo budget, with none (every choice point goes
+//              to the lossy table) and with a few words (only the first ones get rows);
 //   reference  reference_search (tests/support/reference_matcher.cpp), the literal recursive
 //              reading of the matching rules;
 //   plain      reference_search without the must-contain, anchored and first-byte
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "regexp/regsearch_tuning.h"
 #include "support/reference_matcher.h"
 
 namespace {
@@ -34,6 +37,10 @@ constexpr size_t MAX_LINES = 8;
 // The reference is exponential on patterns such as (a|aa)*b; a case that needs more passes
 // than this is dropped, which keeps the target fast on the mutants of such seeds.
 constexpr int64_t REFERENCE_STEP_BUDGET = 200'000;
+
+// The matcher's memo budgets tried on every line: the default, none, and three words.
+constexpr size_t MEMO_BUDGETS[] = {DEFAULT_MEMO_BUDGET_BYTES, 0, 24};
+constexpr size_t VARIANTS = sizeof MEMO_BUDGETS / sizeof MEMO_BUDGETS[0];
 
 std::string describe_slots(const Regexp* re, const char* base) {
     std::string text;
@@ -94,14 +101,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* base = buffer.get();
 
     MessageLog::install();
-    RegexpBlock real(regcompile(pattern.c_str()));
-    if (real.re == nullptr) {
+    RegexpBlock reference(regcompile(pattern.c_str()));
+    if (reference.re == nullptr) {
         regsethook(nullptr);
         return 0;
     }
-    RegexpBlock reference(regcompile(pattern.c_str()));
     RegexpBlock plain(regcompile(pattern.c_str()));
-    check_program(real.re, pattern);
+    RegexpBlock real[VARIANTS] = {RegexpBlock(regcompile(pattern.c_str())), RegexpBlock(regcompile(pattern.c_str())),
+                                  RegexpBlock(regcompile(pattern.c_str()))};
+    check_program(reference.re, pattern);
 
     ReferenceOptions with_prefilters;
     with_prefilters.step_budget = REFERENCE_STEP_BUDGET;
@@ -114,13 +122,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const int reference_result = reference_search(reference.re, line, with_prefilters);
         if (reference_result == REFERENCE_GAVE_UP) break;
-        const int real_result = regsearch(real.re, line);
-        if (!MessageLog::messages.empty())
-            fuzz_fail("pattern \"%s\" on line \"%s\": the engine reported \"%s\"", escape_bytes(pattern).c_str(),
-                      escape_bytes(line_text).c_str(), escape_bytes(MessageLog::messages[0]).c_str());
-        if (real_result != reference_result || !same_slots(real.re, reference.re))
-            report("regsearch and the reference matcher disagree", pattern, line_text, base,
-                   {"real", real_result, real.re}, {"reference", reference_result, reference.re});
+        for (size_t variant = 0; variant < VARIANTS; ++variant) {
+            const size_t default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant]);
+            const int real_result = regsearch(real[variant].re, line);
+            regsearch_set_memo_budget(default_budget);
+            if (!MessageLog::messages.empty())
+                fuzz_fail("pattern \"%s\" on line \"%s\": the engine reported \"%s\"", escape_bytes(pattern).c_str(),
+                          escape_bytes(line_text).c_str(), escape_bytes(MessageLog::messages[0]).c_str());
+            if (real_result != reference_result || !same_slots(real[variant].re, reference.re)) {
+                char what[96];
+                std::snprintf(what, sizeof what, "regsearch (memo budget %zu bytes) and the reference matcher disagree",
+                              MEMO_BUDGETS[variant]);
+                report(what, pattern, line_text, base, {"real", real_result, real[variant].re},
+                       {"reference", reference_result, reference.re});
+            }
+        }
 
         const int plain_result = reference_search(plain.re, line, no_prefilters);
         if (plain_result == REFERENCE_GAVE_UP) continue;
