@@ -35,8 +35,10 @@
 
 namespace {
 
-// The whole failure memo of a search: rows of bits may use at most this much memory.
+// The failure memo of a search may use at most memo_budget_bytes plus
+// memo_budget_per_position for every position of the line.
 size_t memo_budget_bytes = DEFAULT_MEMO_BUDGET_BYTES;
+size_t memo_budget_per_position = DEFAULT_MEMO_BUDGET_PER_POSITION;
 constexpr int LOSSY_TABLE_BITS = 16;
 
 // Module-level state of the search in progress.
@@ -58,93 +60,157 @@ size_t line_length() {
 }
 
 // ---------------------------------------------------------------------------------------
-// The failure memo. A choice point gets a row of bits, one per position 0..length, the
-// first time it is met in a search; rows are handed out while the budget lasts.
+// The failure memo. A choice point gets a row of bits, one per position 0..length, when it
+// first fails in a search. A row is cut into chunks of up to 4,096 positions that are
+// allocated only when a failure falls into them, so a choice point that fails at a few
+// places of a long line costs a few hundred bytes, not a bit for every position.
+// Rows and chunks are handed out while the budget lasts; failures past it go to a
+// fixed-size lossy table.
 
 class FailureMemo {
 public:
-    static constexpr int NO_ROW = -1;
-
-    // reset forgets every row of the previous search (done at the start of each search,
+    // reset forgets everything of the previous search (done at the start of each search,
     // so that a search abandoned by an error hook leaves nothing behind).
     void reset() {
         for (unsigned offset : touched_) row_of_offset_[offset] = UNASSIGNED;
         touched_.clear();
+        directory_.clear();
+        chunks_.clear();
+        spilled_.clear();
         row_count_ = 0;
         words_per_row_ = 0;
+        bytes_used_ = 0;
     }
 
-    // row_for returns node's row, making one if the budget allows; NO_ROW otherwise.
-    int row_for(const unsigned char* node) {
-        size_t offset = size_t(node - search_program);
-        if (offset >= size_t(REGEXP_SIZE_LIMIT)) return NO_ROW;
-        if (row_of_offset_.empty()) row_of_offset_.assign(REGEXP_SIZE_LIMIT, UNASSIGNED);
-        int row = row_of_offset_[offset];
-        if (row != UNASSIGNED) return row;
-        if (words_per_row_ == 0) words_per_row_ = (line_length() + 1 + 63) / 64;
-        size_t needed = (row_count_ + 1) * words_per_row_;
-        if (needed * sizeof(uint64_t) > memo_budget_bytes) {
-            row = NO_ROW;
-        } else {
-            if (bits_.size() < needed) {
-                size_t budget_words = memo_budget_bytes / sizeof(uint64_t);
-                bits_.resize(std::min(std::max(needed, bits_.size() * 2), budget_words));
-            }
-            std::memset(&bits_[row_count_ * words_per_row_], 0, words_per_row_ * sizeof(uint64_t));
-            row = int(row_count_++);
-        }
-        row_of_offset_[offset] = row;
-        touched_.push_back(unsigned(offset));
-        return row;
-    }
-
-    bool failed(int row, const unsigned char* node, const char* pos) const {
+    // failed tells whether node is recorded as failing at pos.
+    bool failed(const unsigned char* node, const char* pos) const {
         size_t index = size_t(pos - search_line);
-        if (row >= 0) return (word(row, index) >> (index & 63)) & 1;
-        if (lossy_.empty()) return false;
-        const LossyEntry& entry = lossy_[lossy_slot(node, index)];
-        return entry.serial == search_serial && entry.key == lossy_key(node, index);
-    }
-
-    void mark(int row, const unsigned char* node, const char* pos) {
-        size_t index = size_t(pos - search_line);
+        int row = row_of(node);
+        if (row == UNASSIGNED) return false;
         if (row >= 0) {
-            word(row, index) |= uint64_t(1) << (index & 63);
-            return;
+            if ((word(row, index) >> (index & 63)) & 1) return true;
+            if (!spilled_[size_t(row)]) return false;
         }
-        if (lossy_.empty()) lossy_.resize(size_t(1) << LOSSY_TABLE_BITS);
-        lossy_[lossy_slot(node, index)] = {search_serial, lossy_key(node, index)};
+        return lossy_failed(node, index);
     }
 
-    // mark_range marks positions from..to (inclusive) of a row.
-    void mark_range(int row, const char* from, const char* to) {
-        for (size_t i = size_t(from - search_line), last = size_t(to - search_line); i <= last;) {
-            if ((i & 63) == 0 && i + 63 <= last) {
-                word(row, i) = ~uint64_t(0);
-                i += 64;
-            } else {
-                word(row, i) |= uint64_t(1) << (i & 63);
-                ++i;
+    // mark records that node fails at pos.
+    void mark(const unsigned char* node, const char* pos) {
+        size_t index = size_t(pos - search_line);
+        int row = row_for_marking(node);
+        if (row >= 0) {
+            if (uint64_t* bits = writable_word(row, index)) {
+                *bits |= uint64_t(1) << (index & 63);
+                return;
             }
         }
+        lossy_mark(node, index);
     }
 
-    // first_marked_from returns the first marked position of row at or after index, looking
-    // no further than the word that holds index; SIZE_MAX when there is none in that word.
-    size_t first_marked_in_word(int row, size_t index) const {
-        uint64_t bits = word(row, index) & (~uint64_t(0) << (index & 63));
+    // mark_run records that the repetition node fails at every position from..to. Where
+    // the budget runs short only some of them are recorded, which is still true.
+    void mark_run(const unsigned char* node, const char* from, const char* to) {
+        int row = row_for_marking(node);
+        size_t first = size_t(from - search_line);
+        size_t last = size_t(to - search_line);
+        if (row < 0) return lossy_mark(node, first);
+        for (size_t i = first; i <= last;) {
+            uint64_t* bits = writable_word(row, i);
+            if (bits == nullptr) return lossy_mark(node, first);
+            size_t bit = i & 63;
+            size_t span = std::min<size_t>(64 - bit, last - i + 1);
+            *bits |= (span == 64 ? ~uint64_t(0) : ((uint64_t(1) << span) - 1)) << bit;
+            i += span;
+        }
+    }
+
+    // has_row tells whether node has exact records that first_marked_in_word can read.
+    bool has_row(const unsigned char* node) const { return row_of(node) >= 0; }
+
+    // first_marked_in_word returns the first position of node's row at or after index
+    // that is marked, looking no further than the word that holds index; SIZE_MAX when
+    // there is none there. Only exact records count: the lossy table is never read here.
+    size_t first_marked_in_word(const unsigned char* node, size_t index) const {
+        uint64_t bits = word(row_of(node), index) & (~uint64_t(0) << (index & 63));
         return bits ? (index & ~size_t(63)) + size_t(__builtin_ctzll(bits)) : SIZE_MAX;
     }
 
 private:
-    static constexpr int UNASSIGNED = -2;
+    static constexpr int UNASSIGNED = -2;  // no failure recorded yet
+    static constexpr int NO_ROW = -1;      // over budget: the lossy table only
+    static constexpr size_t WORDS_PER_CHUNK = 64;
+
     struct LossyEntry {
         unsigned long long serial = 0;
         uint64_t key = 0;
     };
 
-    uint64_t& word(int row, size_t index) { return bits_[size_t(row) * words_per_row_ + (index >> 6)]; }
-    uint64_t word(int row, size_t index) const { return bits_[size_t(row) * words_per_row_ + (index >> 6)]; }
+    size_t budget() const { return memo_budget_bytes + memo_budget_per_position * (line_length() + 1); }
+
+    int row_of(const unsigned char* node) const {
+        size_t offset = size_t(node - search_program);
+        if (offset >= size_t(REGEXP_SIZE_LIMIT)) return NO_ROW;
+        return row_of_offset_.empty() ? UNASSIGNED : row_of_offset_[offset];
+    }
+
+    int row_for_marking(const unsigned char* node) {
+        int row = row_of(node);
+        if (row != UNASSIGNED) return row;
+        if (row_of_offset_.empty()) row_of_offset_.assign(REGEXP_SIZE_LIMIT, UNASSIGNED);
+        if (words_per_row_ == 0) {
+            words_per_row_ = (line_length() + 1 + 63) / 64;
+            chunks_per_row_ = (words_per_row_ + WORDS_PER_CHUNK - 1) / WORDS_PER_CHUNK;
+            words_per_chunk_ = std::min(words_per_row_, WORDS_PER_CHUNK);
+        }
+        size_t cost = chunks_per_row_ * sizeof(uint32_t);
+        if (bytes_used_ + cost > budget()) {
+            row = NO_ROW;
+        } else {
+            bytes_used_ += cost;
+            directory_.resize(directory_.size() + chunks_per_row_, 0);
+            spilled_.push_back(false);
+            row = int(row_count_++);
+        }
+        size_t offset = size_t(node - search_program);
+        row_of_offset_[offset] = row;
+        touched_.push_back(unsigned(offset));
+        return row;
+    }
+
+    // word returns the word of row that holds index (0 where no chunk is allocated).
+    uint64_t word(int row, size_t index) const {
+        size_t word_index = index >> 6;
+        uint32_t chunk = directory_[size_t(row) * chunks_per_row_ + word_index / WORDS_PER_CHUNK];
+        return chunk == 0 ? 0 : chunks_[(chunk - 1) * words_per_chunk_ + word_index % WORDS_PER_CHUNK];
+    }
+
+    // writable_word returns the word of row that holds index, allocating its chunk; null
+    // (and the row marked as spilled) when the budget does not allow it.
+    uint64_t* writable_word(int row, size_t index) {
+        size_t word_index = index >> 6;
+        uint32_t& chunk = directory_[size_t(row) * chunks_per_row_ + word_index / WORDS_PER_CHUNK];
+        if (chunk == 0) {
+            size_t cost = words_per_chunk_ * sizeof(uint64_t);
+            if (bytes_used_ + cost > budget()) {
+                spilled_[size_t(row)] = true;
+                return nullptr;
+            }
+            bytes_used_ += cost;
+            chunks_.resize(chunks_.size() + words_per_chunk_, 0);
+            chunk = uint32_t(chunks_.size() / words_per_chunk_);
+        }
+        return &chunks_[(chunk - 1) * words_per_chunk_ + word_index % WORDS_PER_CHUNK];
+    }
+
+    bool lossy_failed(const unsigned char* node, size_t index) const {
+        if (lossy_.empty()) return false;
+        const LossyEntry& entry = lossy_[lossy_slot(node, index)];
+        return entry.serial == search_serial && entry.key == lossy_key(node, index);
+    }
+    void lossy_mark(const unsigned char* node, size_t index) {
+        if (lossy_.empty()) lossy_.resize(size_t(1) << LOSSY_TABLE_BITS);
+        lossy_[lossy_slot(node, index)] = {search_serial, lossy_key(node, index)};
+    }
     static uint64_t lossy_key(const unsigned char* node, size_t index) {
         return (uint64_t(node - search_program) << 48) ^ uint64_t(index);
     }
@@ -152,12 +218,17 @@ private:
         return size_t((lossy_key(node, index) * 0x9E3779B97F4A7C15ull) >> (64 - LOSSY_TABLE_BITS));
     }
 
-    std::vector<int> row_of_offset_;
-    std::vector<unsigned> touched_;
-    std::vector<uint64_t> bits_;
+    std::vector<int> row_of_offset_;   // by program offset: a row, UNASSIGNED or NO_ROW
+    std::vector<unsigned> touched_;    // offsets given a row or NO_ROW in this search
+    std::vector<uint32_t> directory_;  // chunks_per_row_ entries per row: chunk number + 1, or 0
+    std::vector<uint64_t> chunks_;     // words_per_chunk_ words per chunk
+    std::vector<bool> spilled_;        // by row: some failures went to the lossy table
     std::vector<LossyEntry> lossy_;
     size_t row_count_ = 0;
     size_t words_per_row_ = 0;
+    size_t chunks_per_row_ = 0;
+    size_t words_per_chunk_ = 0;
+    size_t bytes_used_ = 0;
 };
 
 FailureMemo failure_memo;
@@ -224,14 +295,15 @@ size_t count_repeats(const ByteClass& cls, const char* pos, const char* limit) {
 }
 
 // count_until_failed counts from pos like count_repeats, and also stops on reaching a
-// position that row has already marked as failed; *at_mark tells which stop it was.
-size_t count_until_failed(const ByteClass& cls, const char* pos, int row, bool* at_mark) {
+// position that the repetition node has already recorded as failed; *at_mark tells which
+// stop it was.
+size_t count_until_failed(const ByteClass& cls, const char* pos, const unsigned char* node, bool* at_mark) {
     const char* line_end = search_line + line_length();
     const char* cursor = pos;
     *at_mark = false;
     while (cursor < line_end) {
         size_t next_index = size_t(cursor - search_line) + 1;
-        size_t marked = failure_memo.first_marked_in_word(row, next_index);
+        size_t marked = failure_memo.first_marked_in_word(node, next_index);
         size_t word_end = (next_index | 63) + 1;
         const char* limit = search_line + std::min(std::min(marked, word_end), line_length() + 1);
         const char* reach = cursor + count_repeats(cls, cursor, limit);
@@ -265,7 +337,6 @@ struct Frame {
 struct RepeatState {
     size_t count;  // the count being tried
     size_t run;    // once exhausted, positions start..start+run are known to fail
-    int memo_row;
 };
 
 std::vector<Frame> walk_stack;
@@ -325,14 +396,9 @@ void pop_exhausted() {
     const Frame& frame = walk_stack.back();
     if (frame.kind() == Frame::alternatives) {
         const unsigned char* head = program_node(int32_t(frame.payload()));
-        failure_memo.mark(failure_memo.row_for(head), head, frame.pos);
+        failure_memo.mark(head, frame.pos);
     } else {
-        const RepeatState& state = repeat_stack.back();
-        if (state.memo_row >= 0) {
-            failure_memo.mark_range(state.memo_row, frame.pos, frame.pos + state.run);
-        } else {
-            failure_memo.mark(state.memo_row, program_node(frame.node), frame.pos);
-        }
+        failure_memo.mark_run(program_node(frame.node), frame.pos, frame.pos + repeat_stack.back().run);
         repeat_stack.pop_back();
     }
     walk_stack.pop_back();
@@ -399,29 +465,39 @@ const unsigned char* backtrack() {
 const unsigned char* enter_repetition(const unsigned char* node) {
     const char* start = search_pos;
     size_t minimum = node_opcode(node) == OP_SIMPLE_PLUS ? 1 : 0;
-    int row = failure_memo.row_for(node);
-    if (failure_memo.failed(row, node, start)) return nullptr;
+    if (failure_memo.failed(node, start)) return nullptr;
 
     ByteClass cls = byte_class_of(node_operand(node));
     if (cls.kind == ByteClass::invalid) regreport(MSG_INTERNAL_FOULUP);
 
-    RepeatState state{0, 0, row};
-    if (row >= 0 && cls.kind != ByteClass::invalid) {
+    RepeatState state{0, 0};
+    if (cls.kind == ByteClass::invalid) {
+        // Counts nothing: the repetition goes on as if it were not there.
+    } else if (failure_memo.has_row(node)) {
         bool at_mark = false;
-        size_t reach = count_until_failed(cls, start, row, &at_mark);
+        size_t reach = count_until_failed(cls, start, node, &at_mark);
         // A failed entry at start + reach covers every count that ends at or after
         // start + reach + minimum; the counts left are the ones that end before it.
         state.count = at_mark ? reach + minimum - 1 : reach;
         state.run = at_mark ? reach - 1 : reach;
     } else {
-        state.count = count_repeats(cls, start, search_line + line_length() + 1);
-        state.run = cls.kind == ByteClass::invalid ? 0 : state.count;
+        state.count = state.run = count_repeats(cls, start, search_line + line_length() + 1);
+    }
+    if (state.count < minimum) {
+        failure_memo.mark_run(node, start, start + state.run);
+        return nullptr;
+    }
+    if (state.count == minimum) {
+        // One count to try: no choice to come back to.
+        const unsigned char* next = next_node(node);
+        search_pos = start + state.count;
+        if (!lookahead_allows(next, search_pos)) return nullptr;
+        if (next == nullptr) regreport(MSG_CORRUPTED_POINTERS);
+        return next;
     }
     push_frame(Frame::repetition, node, 0, start);
     repeat_stack.push_back(state);
-    if (state.count >= minimum) {
-        if (const unsigned char* next = resume_repetition(true)) return next;
-    }
+    if (const unsigned char* next = resume_repetition(true)) return next;
     pop_exhausted();
     return nullptr;
 }
@@ -474,20 +550,30 @@ int match_nodes(const unsigned char* node) {
             }
             break;
         }
-        case OP_ALT:
-            if (next == nullptr || node_opcode(next) != OP_ALT) {
-                next = node_operand(node);  // a single alternative: no choice to remember
-                break;
+        case OP_ALT: {
+            // Alternatives whose first node would fail at once are passed over; a choice
+            // is remembered only while two or more could still get somewhere.
+            const unsigned char* alternative = node;
+            if (next != nullptr && node_opcode(next) == OP_ALT) {
+                while (alternative != nullptr && node_opcode(alternative) == OP_ALT &&
+                       !may_start(node_operand(alternative), byte))
+                    alternative = next_node(alternative);
+                if (alternative == nullptr || node_opcode(alternative) != OP_ALT) {
+                    ok = false;
+                    break;
+                }
+                if (any_may_start(next_node(alternative), byte)) {
+                    if (failure_memo.failed(node, search_pos)) {
+                        ok = false;
+                        break;
+                    }
+                    walk_stack.push_back(Frame{search_pos, program_offset(alternative),
+                                               (unsigned(program_offset(node)) << 2) | Frame::alternatives});
+                }
             }
-            if (failure_memo.failed(failure_memo.row_for(node), node, search_pos)) {
-                ok = false;
-                break;
-            }
-            // Remember the choice only if a later alternative could get past its first node.
-            if (any_may_start(next, byte))
-                push_frame(Frame::alternatives, node, unsigned(program_offset(node)), search_pos);
-            next = node_operand(node);
+            next = node_operand(alternative);
             break;
+        }
         case OP_LOOP:
         case OP_EMPTY:
             break;
@@ -543,9 +629,10 @@ bool passes_must_filter(const Regexp* prog, const char* line) {
 
 }  // namespace
 
-size_t regsearch_set_memo_budget(size_t bytes) {
-    size_t old = memo_budget_bytes;
-    memo_budget_bytes = bytes;
+MemoBudget regsearch_set_memo_budget(MemoBudget budget) {
+    MemoBudget old{memo_budget_bytes, memo_budget_per_position};
+    memo_budget_bytes = budget.bytes;
+    memo_budget_per_position = budget.per_position;
     return old;
 }
 

@@ -403,14 +403,14 @@ TEST(MatcherDiff, SeededRandomPatternsAndLines) {
                          environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS));
 }
 
-// With no budget for exact rows every choice point goes to the lossy table, and with a
-// budget of a few words only the first ones get rows: both must still give the same
-// results as the reference.
+// With no budget for exact records every failure goes to the lossy table, and with a
+// budget of a few words or a few chunks only the first ones are exact: all must still
+// give the same results as the reference.
 TEST(MatcherDiff, SeededRandomPairsWithTheMemoBudgetShrunk) {
     const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 1;
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 4, 1000);
-    for (size_t budget : {size_t(0), size_t(24)}) {
-        size_t old = regsearch_set_memo_budget(budget);
+    for (MemoBudget budget : {MemoBudget{0, 0}, MemoBudget{24, 0}, MemoBudget{600, 0}}) {
+        MemoBudget old = regsearch_set_memo_budget(budget);
         compare_random_pairs(seed, pairs);
         regsearch_set_memo_budget(old);
     }
