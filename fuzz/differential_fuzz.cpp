@@ -39,7 +39,7 @@ constexpr size_t MAX_LINES = 8;
 constexpr int64_t REFERENCE_STEP_BUDGET = 200'000;
 
 // The matcher's memo budgets tried on every line: the default, none, and three words.
-constexpr size_t MEMO_BUDGETS[] = {DEFAULT_MEMO_BUDGET_BYTES, 0, 24};
+constexpr MemoBudget MEMO_BUDGETS[] = {{DEFAULT_MEMO_BUDGET_BYTES, DEFAULT_MEMO_BUDGET_PER_POSITION}, {0, 0}, {24, 0}};
 constexpr size_t VARIANTS = sizeof MEMO_BUDGETS / sizeof MEMO_BUDGETS[0];
 
 std::string describe_slots(const Regexp* re, const char* base) {
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int reference_result = reference_search(reference.re, line, with_prefilters);
         if (reference_result == REFERENCE_GAVE_UP) break;
         for (size_t variant = 0; variant < VARIANTS; ++variant) {
-            const size_t default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant]);
+            const MemoBudget default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant].bytes);
             const int real_result = regsearch(real[variant].re, line);
             regsearch_set_memo_budget(default_budget);
             if (!MessageLog::messages.empty())
@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (real_result != reference_result || !same_slots(real[variant].re, reference.re)) {
                 char what[96];
                 std::snprintf(what, sizeof what, "regsearch (memo budget %zu bytes) and the reference matcher disagree",
-                              MEMO_BUDGETS[variant]);
+                              MEMO_BUDGETS[variant].bytes);
                 report(what, pattern, line_text, base, {"real", real_result, real[variant].re},
                        {"reference", reference_result, reference.re});
             }
