@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int reference_result = reference_search(reference.re, line, with_prefilters);
         if (reference_result == REFERENCE_GAVE_UP) break;
         for (size_t variant = 0; variant < VARIANTS; ++variant) {
-            const MemoBudget default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant].bytes);
+            const MemoBudget default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant]);
             const int real_result = regsearch(real[variant].re, line);
             regsearch_set_memo_budget(default_budget);
             if (!MessageLog::messages.empty())
