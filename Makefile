@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 
-.PHONY: all configure build demo check sanitize clean
+.PHONY: all configure build demo check sanitize fuzz clean
 
 all: build
 
@@ -37,6 +37,11 @@ check: configure
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
 sanitize:
 	$(MAKE) check BUILD=build-sanitize CMAKE_FLAGS=-DQUARNEL_SANITIZE=ON
+
+# Every libFuzzer target for FUZZ_SECONDS each from its seed corpus (needs clang).
+FUZZ_SECONDS ?= 60
+fuzz:
+	fuzz/run.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)
