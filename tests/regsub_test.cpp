@@ -219,6 +219,9 @@ const DamageCase DAMAGE_CASES[] = {
     {"nul inside the whole match", 1, "<&>", std::string("<k\0\0\0\0\0", 7)},
     {"nul on the last byte of a slot", 5, "\\1:\\2!", std::string("key:4\0", 6)},
     {"nul on the first byte of a slot", 4, "\\2", std::string("\0\0", 2)},
+    // Each slot's text is examined once per call: a slot read cleanly for earlier references
+    // must not hide the damage of another slot referenced later.
+    {"damage after repeated clean references", 5, "\\1\\1-\\1\\2x", std::string("keykey-key4\0", 12)},
 };
 
 TEST_F(RegsubTest, DamagedMatchString) {
