@@ -617,6 +617,97 @@ int try_at(Regexp* prog, const char* pos) {
     return 1;
 }
 
+// StartBytes is the set of bytes a match can begin with; can_start[0] stands for a match
+// that begins at the line's NUL (a pattern that ends there with $).
+struct StartBytes {
+    bool can_start[256];
+};
+
+// find_start_bytes fills start with every byte that the first byte-consuming node on any
+// path from the program's start can take. A try at a position holding any other byte
+// cannot succeed, so the search skips it. It returns false, and the search tries every
+// position, when a path can reach OP_END without consuming (every position may hold an
+// empty match), or the program is larger or stranger than is worth analysing per line.
+bool find_start_bytes(const unsigned char* program, StartBytes& start) {
+    constexpr int MAX_NODES = 48;
+    const unsigned char* pending[MAX_NODES];
+    const unsigned char* seen[MAX_NODES];
+    int pending_count = 0;
+    int seen_count = 0;
+    std::fill(std::begin(start.can_start), std::end(start.can_start), false);
+
+    auto add_node = [&](const unsigned char* node) {
+        if (node == nullptr) return false;  // a damaged link: leave it to the walk
+        for (int i = 0; i < seen_count; ++i)
+            if (seen[i] == node) return true;
+        if (seen_count == MAX_NODES) return false;
+        seen[seen_count++] = node;
+        pending[pending_count++] = node;
+        return true;
+    };
+    // add_consumer adds the bytes a single-byte or literal node takes first.
+    auto add_consumer = [&](const unsigned char* node) {
+        const unsigned char* operand = node_operand(node);
+        switch (node_opcode(node)) {
+        case OP_ANY:
+            std::fill(start.can_start + 1, std::end(start.can_start), true);
+            return true;
+        case OP_LITERAL:
+            start.can_start[operand[0]] = true;
+            return true;
+        case OP_ONE_OF:
+            for (; *operand; ++operand) start.can_start[*operand] = true;
+            return true;
+        case OP_NONE_OF: {
+            bool member[256] = {};
+            for (; *operand; ++operand) member[*operand] = true;
+            for (int c = 1; c < 256; ++c) start.can_start[c] = start.can_start[c] || !member[c];
+            return true;
+        }
+        default:
+            return false;
+        }
+    };
+
+    if (!add_node(program + 1)) return false;
+    while (pending_count > 0) {
+        const unsigned char* node = pending[--pending_count];
+        const unsigned char* next = next_node(node);
+        unsigned char op = node_opcode(node);
+        switch (op) {
+        case OP_END:
+            return false;
+        case OP_LINE_END:
+            start.can_start[0] = true;  // nothing can be consumed after it
+            break;
+        case OP_ANY:
+        case OP_LITERAL:
+        case OP_ONE_OF:
+        case OP_NONE_OF:
+            add_consumer(node);
+            break;
+        case OP_ALT:
+            if (!add_node(node_operand(node))) return false;
+            if (next != nullptr && node_opcode(next) == OP_ALT && !add_node(next)) return false;
+            break;
+        case OP_SIMPLE_STAR:
+        case OP_SIMPLE_PLUS:
+            if (!add_consumer(node_operand(node))) return false;
+            if (op == OP_SIMPLE_STAR && !add_node(next)) return false;
+            break;
+        case OP_LINE_START:
+        case OP_LOOP:
+        case OP_EMPTY:
+            if (!add_node(next)) return false;
+            break;
+        default:
+            if (!(is_group_open(op) || is_group_close(op)) || !add_node(next)) return false;
+            break;
+        }
+    }
+    return true;
+}
+
 // passes_must_filter tells whether line contains prog's must_text.
 bool passes_must_filter(const Regexp* prog, const char* line) {
     const char* text = prog->must_text;
@@ -662,8 +753,19 @@ int regsearch(Regexp* prog, const char* line) {
         return 0;
     }
     const char* end = line + line_length();
-    for (const char* at = line;; ++at) {
-        if (try_at(prog, at)) return 1;
-        if (at == end) return 0;
+    StartBytes start;
+    if (!find_start_bytes(prog->program, start)) {
+        for (const char* at = line;; ++at) {
+            if (try_at(prog, at)) return 1;
+            if (at == end) return 0;
+        }
     }
+    for (const char* at = line; at <= end; ++at) {
+        if (start.can_start[static_cast<unsigned char>(*at)] && try_at(prog, at)) return 1;
+    }
+    // Every position was tried, if only by this filter: the slots end up unset as after
+    // a failed try.
+    std::fill(std::begin(prog->match_start), std::end(prog->match_start), nullptr);
+    std::fill(std::begin(prog->match_end), std::end(prog->match_end), nullptr);
+    return 0;
 }
