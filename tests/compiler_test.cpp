@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -17,28 +16,18 @@
 
 #include "regexp/program.h"
 #include "regexp/regexp.h"
+#include "support/capture_hook.h"
 #include "support/program_dump.h"
+#include "support/regexp_ptr.h"
 
 namespace {
 
-std::vector<std::string> reported;
-
-void capture_message(const char* message) { reported.emplace_back(message); }
-
-struct FreeRegexp {
-    void operator()(Regexp* re) const { std::free(re); }
-};
-using RegexpPtr = std::unique_ptr<Regexp, FreeRegexp>;
-
 RegexpPtr compile(const std::string& pattern) { return RegexpPtr(regcompile(pattern.c_str())); }
 
+// Every test starts with the capturing hook installed and nothing reported.
 class CompilerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reported.clear();
-        regsethook(capture_message);
-    }
-    void TearDown() override { regsethook(nullptr); }
+    CaptureHook hook_;
 };
 
 // ---- Worked examples -------------------------------------------------------------------

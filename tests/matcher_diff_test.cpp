@@ -23,15 +23,16 @@
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "regexp/program.h"
 #include "regexp/regsearch_tuning.h"
+#include "support/capture_hook.h"
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
+#include "support/regexp_ptr.h"
 
 namespace {
 
@@ -51,26 +52,6 @@ uint64_t environment_number(const char* name, uint64_t fallback) {
     }
     return value;
 }
-
-// The messages the engine reported; the hook only collects them.
-std::vector<std::string> reported;
-void collect_message(const char* message) { reported.emplace_back(message); }
-
-class HookScope {
-public:
-    HookScope() {
-        reported.clear();
-        regsethook(collect_message);
-    }
-    ~HookScope() { regsethook(nullptr); }
-    HookScope(const HookScope&) = delete;
-    HookScope& operator=(const HookScope&) = delete;
-};
-
-struct FreeRegexp {
-    void operator()(Regexp* prog) const { std::free(prog); }
-};
-using RegexpPtr = std::unique_ptr<Regexp, FreeRegexp>;
 
 // The slots of a fresh record are unwritten: point them into a marker text, so that a
 // search that makes no try is seen to leave them alone.
@@ -160,7 +141,7 @@ public:
     explicit PatternRun(std::string pattern, int64_t step_budget = REFERENCE_DEFAULT_BUDGET)
         : pattern_(std::move(pattern)) {
         reference_options_.step_budget = step_budget;
-        HookScope hook;
+        CaptureHook hook;
         real_.reset(regcompile(pattern_.c_str()));
         reference_.reset(regcompile(pattern_.c_str()));
         unfiltered_.reset(regcompile(pattern_.c_str()));
@@ -223,7 +204,7 @@ public:
 private:
     template <typename Search>
     Outcome run(Search search, const Regexp* prog) {
-        HookScope hook;
+        CaptureHook hook;
         Outcome outcome;
         outcome.result = search();
         outcome.slots = lines_.describe_slots(prog);
@@ -305,7 +286,7 @@ TEST(ReferenceMatcher, ReproducesTheWorkedExamples) {
     for (const ExampleCase& example : REFERENCE_EXAMPLES) {
         SCOPED_TRACE(std::string("pattern \"") + escape_text(example.pattern) + "\" line \"" +
                      escape_text(example.line) + "\"");
-        HookScope hook;
+        CaptureHook hook;
         RegexpPtr prog(regcompile(example.pattern));
         if (example.result == -2) {
             EXPECT_TRUE(prog == nullptr);
@@ -327,7 +308,7 @@ TEST(ReferenceMatcher, ReproducesTheWorkedExamples) {
 
 TEST(ReferenceMatcher, PrefilterRejectionLeavesTheSlotsAlone) {
     // a*b carries must_text "b": a line without b costs no try.
-    HookScope hook;
+    CaptureHook hook;
     RegexpPtr prog(regcompile("a*b"));
     ASSERT_NE(prog, nullptr);
     LineRun lines;
@@ -342,7 +323,7 @@ TEST(ReferenceMatcher, PrefilterRejectionLeavesTheSlotsAlone) {
 }
 
 TEST(ReferenceMatcher, ReportsArgumentAndProgramErrors) {
-    HookScope hook;
+    CaptureHook hook;
     EXPECT_EQ(reference_search(nullptr, "abc"), 0);
     RegexpPtr prog(regcompile("abc"));
     ASSERT_NE(prog, nullptr);
@@ -353,7 +334,7 @@ TEST(ReferenceMatcher, ReportsArgumentAndProgramErrors) {
 }
 
 TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
-    HookScope hook;
+    CaptureHook hook;
     RegexpPtr prog(regcompile("(a|a)*b"));
     ASSERT_NE(prog, nullptr);
     const std::string line(60, 'a');

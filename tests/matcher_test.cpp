@@ -4,24 +4,16 @@
 // checked against the plain reference matcher in matcher_diff_test.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "regexp/program.h"
 #include "regexp/regexp.h"
+#include "support/capture_hook.h"
+#include "support/regexp_ptr.h"
 
 namespace {
-
-struct FreeRegexp {
-    void operator()(Regexp* prog) const { std::free(prog); }
-};
-using RegexpPtr = std::unique_ptr<Regexp, FreeRegexp>;
-
-std::vector<std::string> reported;
-void capture_message(const char* message) { reported.emplace_back(message); }
 
 RegexpPtr compile(const std::string& pattern) {
     regsethook(capture_message);

@@ -6,7 +6,6 @@
 // destination size, with guard bytes around the destination to see every byte written.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -15,26 +14,17 @@
 
 #include "regexp/program.h"
 #include "regexp/regexp.h"
+#include "support/capture_hook.h"
 #include "support/program_dump.h"
+#include "support/regexp_ptr.h"
 
 namespace {
-
-std::vector<std::string> reported;
-
-void capture_message(const char* message) { reported.emplace_back(message); }
-
-struct FreeRegexp {
-    void operator()(Regexp* re) const { std::free(re); }
-};
-using RegexpPtr = std::unique_ptr<Regexp, FreeRegexp>;
 
 constexpr char GUARD = '#';
 
 class RegsubTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reported.clear();
-        regsethook(capture_message);
         re_.reset(regcompile("([a-z]+)=([0-9]*)"));
         ASSERT_NE(re_, nullptr);
         std::strcpy(line_, "key=42;");
@@ -45,7 +35,6 @@ protected:
         re_->match_start[6] = line_;  // half-set slots count as not set
         re_->match_end[7] = line_ + 2;
     }
-    void TearDown() override { regsethook(nullptr); }
 
     void set_slot(int n, int start, int end) {
         re_->match_start[n] = line_ + start;
@@ -67,6 +56,7 @@ protected:
         return text;
     }
 
+    CaptureHook hook_;  // installed before SetUp compiles, so every message is kept
     RegexpPtr re_;
     char line_[16];
 };
