@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/run_binary.h"
+#include "support/end_to_end.h"
 
 namespace {
-
-const std::string BANNER = "Quarnel text line filter, version 1.0   (type 'quarnel -?' for help)\n";
 
 std::string usage_text(const std::string& path) {
     return "\n"
@@ -43,37 +41,9 @@ std::string usage_text(const std::string& path) {
 
 const std::string USAGE = usage_text("quarnel");
 
-std::string summary(unsigned long long written, unsigned long long read) {
-    return "Processing " + std::to_string(written) + "/" + std::to_string(read) + " lines took " + TIME_MASK + ".\n";
-}
-
-RunResult run_quarnel(const std::vector<std::string>& args, const std::string& input, RunOptions options = {}) {
-    if (options.argv0.empty()) options.argv0 = "quarnel";
-    RunResult result = run_binary(QUARNEL_BINARY, args, input, options);
-    result.err = mask_time_text(result.err);
-    return result;
-}
-
-// options_with returns default RunOptions with one field set.
-template <typename T, typename V>
-RunOptions options_with(T RunOptions::*field, V value) {
-    RunOptions options;
-    options.*field = value;
-    return options;
-}
-
-struct CliCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string input;
-    std::string out;
-    std::string err;  // after the banner
-    int status;
-};
-
 const std::string ABC = "alpha\nBeta\ngamma\n";
 
-const std::vector<CliCase> CLI_CASES = {
+const std::vector<EndToEndCase> CLI_CASES = {
     // Run start and usage.
     {"no arguments", {}, ABC, "", USAGE, 1},
     {"help", {"-?"}, ABC, "", USAGE, 1},
@@ -132,15 +102,7 @@ const std::vector<CliCase> CLI_CASES = {
     {"CR and 0x1A are ordinary bytes", {"-uc"}, "a\r\nb\x1A" "c\n", "A\r\nB\x1A" "C\n", summary(2, 2), 0},
 };
 
-TEST(Cli, Table) {
-    for (const CliCase& c : CLI_CASES) {
-        SCOPED_TRACE(c.name);
-        RunResult r = run_quarnel(c.args, c.input);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, BANNER + c.err);
-        EXPECT_EQ(r.exit_status, c.status);
-    }
-}
+TEST(Cli, Table) { expect_end_to_end_cases(CLI_CASES); }
 
 TEST(Cli, ProgramPathInBannerAndUsage) {
     RunResult r = run_quarnel({"-?"}, "", options_with(&RunOptions::argv0, "/opt/bin/qn"));

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "support/run_binary.h"
+#include "support/end_to_end.h"
 
 namespace {
 
@@ -30,10 +30,6 @@ constexpr int RUN_TIMEOUT_SECONDS = 60;
 
 const std::string BANNER_START = "Quarnel ";
 const std::string BANNER_END = "(type 'quarnel -?' for help)\n";
-
-std::string summary(uint64_t written, uint64_t read) {
-    return "Processing " + std::to_string(written) + "/" + std::to_string(read) + " lines took " + TIME_MASK + ".\n";
-}
 
 std::string regexp_error(const std::string& message) { return "regexp(3): " + message; }
 
@@ -48,15 +44,14 @@ struct Outcome {
     int status = -1;
 };
 
-// run_quarnel runs the binary as "quarnel", checks that it ended by itself (no signal, no
-// timeout) and wrote the banner first, and returns the rest.
-Outcome run_quarnel(const std::vector<std::string>& args, const std::string& input, RunOptions options = {}) {
-    options.argv0 = "quarnel";
+// run_checked runs the binary through run_quarnel, checks that it ended by itself (no
+// signal, no timeout) and wrote the banner first, and returns the rest.
+Outcome run_checked(const std::vector<std::string>& args, const std::string& input, RunOptions options = {}) {
     options.timeout_seconds = std::min(options.timeout_seconds, RUN_TIMEOUT_SECONDS);
-    RunResult r = run_binary(QUARNEL_BINARY, args, input, options);
+    RunResult r = run_quarnel(args, input, options);
     EXPECT_FALSE(r.timed_out) << "the run hung";
     EXPECT_EQ(r.term_signal, 0) << "the run ended by a signal";
-    Outcome outcome{std::move(r.out), mask_time_text(r.err), r.exit_status};
+    Outcome outcome{std::move(r.out), std::move(r.err), r.exit_status};
     size_t banner_end = outcome.err.find('\n');
     std::string banner = outcome.err.substr(0, banner_end == std::string::npos ? std::string::npos : banner_end + 1);
     EXPECT_EQ(banner.rfind(BANNER_START, 0), 0u) << "no banner: " << banner;
@@ -175,7 +170,7 @@ TEST(Hostile, EveryByteValueInLinesIsWrittenAsDefined) {
                 ++written;
             }
         }
-        Outcome r = run_quarnel(c.args, input);
+        Outcome r = run_checked(c.args, input);
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(r.err, summary(written, lines.size()));
         EXPECT_EQ(r.status, 0);
@@ -197,7 +192,7 @@ TEST(Hostile, NulOnlyLinesAreEmptyLines) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
-        Outcome r = run_quarnel(c.args, input);
+        Outcome r = run_checked(c.args, input);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, summary(c.written, 4));
         EXPECT_EQ(r.status, 0);
@@ -232,7 +227,7 @@ std::string bracketed_matches(const std::function<std::optional<std::string>(con
 // the compile error or the lines that match(line) selects.
 void check_pattern_run(const std::string& pattern, const std::optional<std::string>& error,
                        const std::function<std::optional<std::string>(const std::string&)>& match) {
-    Outcome r = run_quarnel({"-reg" + pattern, "-sub[&]"}, single_byte_lines());
+    Outcome r = run_checked({"-reg" + pattern, "-sub[&]"}, single_byte_lines());
     if (error) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, regexp_error(*error));
@@ -326,7 +321,7 @@ TEST(Hostile, TemplateWithEveryByteValueIsExpandedAsDefined) {
     std::string expected;
     for (char c : tmpl) expected += (c == '&') ? std::string("Qz") : std::string(1, c);
 
-    Outcome r = run_quarnel({"-reg(Q)z", "-sub" + tmpl}, "xQzy\nnone\n");
+    Outcome r = run_checked({"-reg(Q)z", "-sub" + tmpl}, "xQzy\nnone\n");
     EXPECT_EQ(r.out, expected + "\n");
     EXPECT_EQ(r.err, summary(1, 2));
     EXPECT_EQ(r.status, 0);
@@ -350,7 +345,7 @@ TEST(Hostile, TemplatesReferringToEverySlotUnsetSlotsAndATrailingBackslash) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Outcome r = run_quarnel({"-reg" + c.pattern, "-sub" + c.tmpl}, c.input);
+        Outcome r = run_checked({"-reg" + c.pattern, "-sub" + c.tmpl}, c.input);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, summary(1, 1));
         EXPECT_EQ(r.status, 0);
@@ -363,26 +358,26 @@ TEST(Hostile, TemplatesReferringToEverySlotUnsetSlotsAndATrailingBackslash) {
 TEST(Hostile, PatternAtTheSizeLimitCompilesAndOneMoreLetterIsRefused) {
     const std::string at_limit(32755, 'a');
     const std::string input = at_limit + "\n" + at_limit.substr(1) + "\nb" + at_limit + "b\n";
-    Outcome fits = run_quarnel({"-reg" + at_limit}, input);
+    Outcome fits = run_checked({"-reg" + at_limit}, input);
     EXPECT_EQ(fits.out, at_limit + "\nb" + at_limit + "b\n");
     EXPECT_EQ(fits.err, summary(2, 3));
     EXPECT_EQ(fits.status, 0);
 
-    Outcome too_big = run_quarnel({"-reg" + at_limit + "a"}, input);
+    Outcome too_big = run_checked({"-reg" + at_limit + "a"}, input);
     EXPECT_EQ(too_big.out, "");
     EXPECT_EQ(too_big.err, regexp_error("regexp too big"));
     EXPECT_EQ(too_big.status, 1);
 }
 
 TEST(Hostile, NineNestedGroupsWorkAndATenthIsRefused) {
-    Outcome nine = run_quarnel({"-reg(((((((((a)))))))))", "-sub&\\1\\2\\3\\4\\5\\6\\7\\8\\9"}, "xay\n");
+    Outcome nine = run_checked({"-reg(((((((((a)))))))))", "-sub&\\1\\2\\3\\4\\5\\6\\7\\8\\9"}, "xay\n");
     EXPECT_EQ(nine.out, "aaaaaaaaaa\n");
     EXPECT_EQ(nine.err, summary(1, 1));
     EXPECT_EQ(nine.status, 0);
 
     for (const char* pattern : {"((((((((((a))))))))))", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "(((((((((a)))))))))|()"}) {
         SCOPED_TRACE(pattern);
-        Outcome ten = run_quarnel({"-reg" + std::string(pattern)}, "a\n");
+        Outcome ten = run_checked({"-reg" + std::string(pattern)}, "a\n");
         EXPECT_EQ(ten.out, "");
         EXPECT_EQ(ten.err, regexp_error("too many ()"));
         EXPECT_EQ(ten.status, 1);
@@ -396,19 +391,19 @@ TEST(Hostile, MillionEmptyLinesAreAllCountedAndWritten) {
     const size_t count = 1000000;
     const std::string input(count, '\n');
 
-    Outcome copy = run_quarnel({"-f"}, input);
+    Outcome copy = run_checked({"-f"}, input);
     EXPECT_EQ(copy.out.size(), count);
     EXPECT_EQ(copy.out.find_first_not_of('\n'), std::string::npos);
     EXPECT_EQ(copy.err, summary(count, count));
 
-    Outcome numbered = run_quarnel({"-ln", "-reg^$"}, input);
+    Outcome numbered = run_checked({"-ln", "-reg^$"}, input);
     // "%5u: " and the line feed: 8 bytes up to five digits, 9 bytes with six.
     EXPECT_EQ(numbered.out.size(), 100000u * 8 + 900000u * 9);
     EXPECT_EQ(numbered.out.substr(0, 16), "    0: \n    1: \n");
     EXPECT_EQ(numbered.out.substr(numbered.out.size() - 18), "999998: \n999999: \n");
     EXPECT_EQ(numbered.err, summary(count, count));
 
-    Outcome none = run_quarnel({"-reg."}, input);
+    Outcome none = run_checked({"-reg."}, input);
     EXPECT_EQ(none.out, "");
     EXPECT_EQ(none.err, summary(0, count));
 }
@@ -525,7 +520,7 @@ TEST(Hostile, HundredMegabyteLineIsWrittenWholeWithAndWithoutLineFeed) {
         TempFile fresh_output("long_out");
         RunOptions options = with_stdin(input.path());
         options.stdout_path = fresh_output.path();
-        Outcome r = run_quarnel({"-f"}, "", options);
+        Outcome r = run_checked({"-f"}, "", options);
         EXPECT_EQ(r.err, summary(1, 1));
         EXPECT_EQ(r.status, 0);
         EXPECT_TRUE(file_matches(fresh_output.path(), HUNDRED_MB + 1, line_then_feed));
@@ -539,7 +534,7 @@ TEST(Hostile, HundredMegabyteLineIsSearchedAndSubstitutedWhole) {
     ASSERT_TRUE(write_long_line(input.path(), line, HUNDRED_MB, true));
     RunOptions options = with_stdin(input.path());
     options.stdout_path = output.path();
-    Outcome r = run_quarnel({"-reg^(.)(.*)(.)$", "-sub\\3\\2\\1"}, "", options);
+    Outcome r = run_checked({"-reg^(.)(.*)(.)$", "-sub\\3\\2\\1"}, "", options);
     EXPECT_EQ(r.err, summary(1, 1));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(file_matches(output.path(), HUNDRED_MB + 1, [&](uint64_t offset, char* out, size_t size) {
@@ -575,7 +570,7 @@ TEST(Hostile, SubExpansionOfSeveralMegabytesIsKeptWhole) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tmpl);
-        Outcome r = run_quarnel({"-reg(.*)", "-sub" + c.tmpl}, input);
+        Outcome r = run_checked({"-reg(.*)", "-sub" + c.tmpl}, input);
         std::string expected = c.expansion(line) + "\n" + c.expansion(second) + "\n";
         EXPECT_EQ(r.out.size(), expected.size());
         EXPECT_TRUE(r.out == expected) << "the expansion differs";
@@ -609,7 +604,7 @@ TEST(Hostile, LineLargerThanMemoryIsReportedAfterTheLinesBefore) {
 
     RunOptions options = with_stdin(input.path());
     options.address_space_limit = size_t{128} << 20;
-    Outcome r = run_quarnel({"-f"}, "", options);
+    Outcome r = run_checked({"-f"}, "", options);
     EXPECT_EQ(r.out, "first\n");
     EXPECT_EQ(r.err, "out of memory\n");
     EXPECT_EQ(r.status, 1);
@@ -624,7 +619,7 @@ TEST(Hostile, ExpansionFarLargerThanMemoryIsReportedPromptly) {
     RunOptions options;
     options.address_space_limit = size_t{1} << 30;
     options.timeout_seconds = 30;
-    Outcome r = run_quarnel({"-reg.*", "-sub" + tmpl}, input, options);
+    Outcome r = run_checked({"-reg.*", "-sub" + tmpl}, input, options);
     std::string first_expansion;
     for (int i = 0; i < 100000; ++i) first_expansion += "ok";
     EXPECT_TRUE(r.out == first_expansion + "\n") << "the line before the failure was not written whole";
@@ -648,7 +643,7 @@ TEST(Hostile, WriteToDevFullIsReportedOnEveryOutputPath) {
     for (const std::vector<std::string>& args : arg_sets) {
         for (const std::string& input : {std::string("line 1\n"), big}) {
             SCOPED_TRACE(args[0] + " on " + std::to_string(input.size()) + " bytes");
-            Outcome r = run_quarnel(args, input, with_stdout("/dev/full"));
+            Outcome r = run_checked(args, input, with_stdout("/dev/full"));
             EXPECT_EQ(r.err, stream_error("write error", ENOSPC));
             EXPECT_EQ(r.status, 1);
         }
@@ -661,7 +656,7 @@ TEST(Hostile, WriteToClosedStdoutIsReported) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-f"}, {"-reg.", "-sub&&"}}) {
         for (const std::string& input : {std::string("x\n"), many_lines(50000)}) {
             SCOPED_TRACE(args[0]);
-            Outcome r = run_quarnel(args, input, closed);
+            Outcome r = run_checked(args, input, closed);
             EXPECT_EQ(r.err, stream_error("write error", EBADF));
             EXPECT_EQ(r.status, 1);
         }
@@ -672,7 +667,7 @@ TEST(Hostile, ClosedStdinIsReported) {
     RunOptions closed;
     closed.close_stdin = true;
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-f"}, {"-reg.", "-sub&"}}) {
-        Outcome r = run_quarnel(args, "", closed);
+        Outcome r = run_checked(args, "", closed);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, stream_error("read error", EBADF));
         EXPECT_EQ(r.status, 1);
@@ -681,7 +676,7 @@ TEST(Hostile, ClosedStdinIsReported) {
 
 TEST(Hostile, DirectoryAsStdinIsReported) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-ln"}, {"-reg.", "-sub&"}}) {
-        Outcome r = run_quarnel(args, "", with_stdin("/"));
+        Outcome r = run_checked(args, "", with_stdin("/"));
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, stream_error("read error", EISDIR));
         EXPECT_EQ(r.status, 1);
@@ -696,7 +691,7 @@ TEST(Hostile, ThousandArgumentsAreAllExamined) {
     std::vector<std::string> args;
     for (int i = 0; i < 999; ++i) args.push_back("-f<" + std::to_string(i) + ">");
     args.push_back("-ln");
-    Outcome r = run_quarnel(args, "<5>\n<10>\n<998>\n<9>\nx\n");
+    Outcome r = run_checked(args, "<5>\n<10>\n<998>\n<9>\nx\n");
     EXPECT_EQ(r.out, "    0: <5>\n    3: <9>\n");
     EXPECT_EQ(r.err, summary(2, 5));
     EXPECT_EQ(r.status, 0);
@@ -705,13 +700,13 @@ TEST(Hostile, ThousandArgumentsAreAllExamined) {
 TEST(Hostile, ThousandPatternsAreEachCompiledAndTheLastIsUsed) {
     std::vector<std::string> args;
     for (int i = 0; i < 1000; ++i) args.push_back("-reg^" + std::to_string(i) + "$");
-    Outcome last = run_quarnel(args, "998\n999\n0\n");
+    Outcome last = run_checked(args, "998\n999\n0\n");
     EXPECT_EQ(last.out, "999\n");
     EXPECT_EQ(last.err, summary(1, 3));
     EXPECT_EQ(last.status, 0);
 
     args[500] = "-reg(";  // a bad pattern in the middle ends the run there
-    Outcome bad = run_quarnel(args, "999\n");
+    Outcome bad = run_checked(args, "999\n");
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.err, regexp_error("unmatched ()"));
     EXPECT_EQ(bad.status, 1);
@@ -724,17 +719,17 @@ TEST(Hostile, HundredKilobyteArgumentsAreHeldWhole) {
     for (char& c : big)
         if (c == '\\' || c == '&') c = '_';  // so the same text is a plain template too
 
-    Outcome found = run_quarnel({"-v", "-f" + big}, "x" + big + "y\n" + big.substr(1) + "\n");
+    Outcome found = run_checked({"-v", "-f" + big}, "x" + big + "y\n" + big.substr(1) + "\n");
     EXPECT_EQ(found.out, "x" + big + "y\n");
     EXPECT_EQ(found.err, "Match \"" + big + "\"\n" + summary(1, 2));
     EXPECT_EQ(found.status, 0);
 
-    Outcome too_big = run_quarnel({"-reg" + std::string(100 * 1024, 'a')}, "a\n");
+    Outcome too_big = run_checked({"-reg" + std::string(100 * 1024, 'a')}, "a\n");
     EXPECT_EQ(too_big.out, "");
     EXPECT_EQ(too_big.err, regexp_error("regexp too big"));
     EXPECT_EQ(too_big.status, 1);
 
-    Outcome expanded = run_quarnel({"-reg(k)", "-sub" + big + "\\1&"}, "ok\nno\n");
+    Outcome expanded = run_checked({"-reg(k)", "-sub" + big + "\\1&"}, "ok\nno\n");
     EXPECT_EQ(expanded.out, big + "kk\n");
     EXPECT_EQ(expanded.err, summary(1, 2));
     EXPECT_EQ(expanded.status, 0);

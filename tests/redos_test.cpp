@@ -15,15 +15,16 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "regexp/regexp.h"
+#include "support/capture_hook.h"
+#include "support/end_to_end.h"
 #include "support/reference_matcher.h"
-#include "support/run_binary.h"
+#include "support/regexp_ptr.h"
 
 namespace {
 
@@ -213,25 +214,15 @@ const std::vector<RedosCase>& redos_cases() {
 // for the triply nested row.
 const ReferenceOptions REFERENCE_OPTIONS{true, 20'000'000};
 
-std::vector<std::string> reported;
-void record_message(const char* message) { reported.push_back(message); }
-
-// CompiledPattern compiles with a recording hook and frees the record at the end.
+// CompiledPattern compiles with the capturing hook and frees the record at the end.
 class CompiledPattern {
 public:
-    explicit CompiledPattern(const char* pattern) {
-        reported.clear();
-        regsethook(record_message);
-        prog_ = regcompile(pattern);
-    }
-    ~CompiledPattern() {
-        std::free(prog_);
-        regsethook(nullptr);
-    }
-    Regexp* get() const { return prog_; }
+    explicit CompiledPattern(const char* pattern) : prog_(regcompile(pattern)) {}
+    Regexp* get() const { return prog_.get(); }
 
 private:
-    Regexp* prog_;
+    CaptureHook hook_;  // declared first: installed before compiling, removed after freeing
+    RegexpPtr prog_;
 };
 
 Slots slots_of(const Regexp* prog, const std::string& line, int result, int groups) {
@@ -333,22 +324,16 @@ std::string written_slots(const std::string& line, const Slots& slots) {
     return text;
 }
 
-std::string summary(size_t written, size_t read) {
-    return "Processing " + std::to_string(written) + "/" + std::to_string(read) + " lines took " + TIME_MASK + ".\n";
-}
-
 // after_banner drops the banner line from the error text.
 std::string after_banner(const std::string& err) {
     size_t end = err.find('\n');
     return end == std::string::npos ? err : err.substr(end + 1);
 }
 
-RunResult run_quarnel(const std::vector<std::string>& args, const std::string& input) {
-    RunOptions options;
-    options.argv0 = "quarnel";
-    options.timeout_seconds = RUN_TIMEOUT_SECONDS;
-    RunResult r = run_binary(QUARNEL_BINARY, args, input, options);
-    r.err = mask_time_text(after_banner(r.err));
+// run_timed runs the binary through run_quarnel with the hang timeout and drops the banner.
+RunResult run_timed(const std::vector<std::string>& args, const std::string& input) {
+    RunResult r = run_quarnel(args, input, options_with(&RunOptions::timeout_seconds, RUN_TIMEOUT_SECONDS));
+    r.err = after_banner(r.err);
     return r;
 }
 
@@ -369,7 +354,7 @@ TEST(Redos, BinaryWritesTheDefinedSlotsOnLongLines) {
                 }
             }
         }
-        RunResult r = run_quarnel({"-reg" + std::string(c.pattern), "-sub" + slot_template(c.groups)}, input);
+        RunResult r = run_timed({"-reg" + std::string(c.pattern), "-sub" + slot_template(c.groups)}, input);
         EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.term_signal, 0);
         EXPECT_TRUE(r.out == expected) << "the written slots differ";
@@ -392,7 +377,7 @@ TEST(Redos, CatastrophicTailBehindThousandsOfChoicePointsOnALongLine) {
     };
     for (const Case& c : {Case{"(a+)+b", "", 0}, Case{"(.+)+x", "", 0}, Case{"(a|aa)*c", "[" + repeat("a", 100000) + "c]\n", 1}}) {
         SCOPED_TRACE(c.tail);
-        RunResult r = run_quarnel({"-reg" + prefix + c.tail, "-sub[&]"}, line + "\n");
+        RunResult r = run_timed({"-reg" + prefix + c.tail, "-sub[&]"}, line + "\n");
         EXPECT_FALSE(r.timed_out) << "the search backtracked without end";
         EXPECT_EQ(r.term_signal, 0);
         EXPECT_EQ(r.out.size(), c.out.size());

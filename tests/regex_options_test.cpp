@@ -1,8 +1,9 @@
 // regex_options_test.cpp: -reg and -sub end to end, and the engine-error exit in-process.
 //
-// The table runs the quarnel binary like tests/cli_test.cpp does. The in-process tests
-// drive run_filter and the hook directly: an engine error must end the run with status 1,
-// keep the lines written before it, write no summary, and leave no hook installed.
+// The table runs the quarnel binary like tests/cli_test.cpp does, through
+// support/end_to_end.h. The in-process tests drive run_filter and the hook directly: an
+// engine error must end the run with status 1, keep the lines written before it, write no
+// summary, and leave no hook installed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,40 +13,17 @@
 #include "filter/regex_options.h"
 #include "filter/run.h"
 #include "regexp/regexp.h"
+#include "support/end_to_end.h"
 #include "support/memory_streams.h"
-#include "support/run_binary.h"
 
 namespace {
 
-const std::string BANNER = "Quarnel text line filter, version 1.0   (type 'quarnel -?' for help)\n";
 const std::string WARN_F = "WARNING: -reg specified: ignoring -f...\n";
 const std::string WARN_SUB = "WARNING: -reg not specified: ignoring -sub...\n";
 
-std::string summary(unsigned long long written, unsigned long long read) {
-    return "Processing " + std::to_string(written) + "/" + std::to_string(read) + " lines took " + TIME_MASK + ".\n";
-}
-
-RunResult run_quarnel(const std::vector<std::string>& args, const std::string& input, const std::string& stdin_path = "") {
-    RunOptions options;
-    options.argv0 = "quarnel";
-    options.stdin_path = stdin_path;
-    RunResult result = run_binary(QUARNEL_BINARY, args, input, options);
-    result.err = mask_time_text(result.err);
-    return result;
-}
-
-struct RegexCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string input;
-    std::string out;
-    std::string err;  // after the banner
-    int status;
-};
-
 const std::string KV = "key=42;\nnothing here\nab=\n";
 
-const std::vector<RegexCase> REGEX_CASES = {
+const std::vector<EndToEndCase> REGEX_CASES = {
     // Selection.
     {"pattern selects", {"-reg[0-9]"}, KV, "key=42;\n", summary(1, 3), 0},
     {"pattern inverted", {"-iv", "-reg[0-9]"}, KV, "nothing here\nab=\n", summary(2, 3), 0},
@@ -88,24 +66,17 @@ const std::vector<RegexCase> REGEX_CASES = {
     {"invalid pattern before a -f warning", {"-fa", "-reg[b"}, KV, "", "regexp(3): unmatched []", 1},
 };
 
-TEST(RegexOptions, Table) {
-    for (const RegexCase& c : REGEX_CASES) {
-        SCOPED_TRACE(c.name);
-        RunResult r = run_quarnel(c.args, c.input);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, BANNER + c.err);
-        EXPECT_EQ(r.exit_status, c.status);
-    }
-}
+TEST(RegexOptions, Table) { expect_end_to_end_cases(REGEX_CASES); }
 
 // Standard input is a directory, so a run that read it would report a read error.
 TEST(RegexOptions, HelpOrCompileErrorNeverReadsInput) {
-    RunResult help = run_quarnel({"-ic", "-?", "-reg("}, "", "/");
+    const RunOptions unreadable_stdin = options_with(&RunOptions::stdin_path, "/");
+    RunResult help = run_quarnel({"-ic", "-?", "-reg("}, "", unreadable_stdin);
     EXPECT_EQ(help.err.substr(0, BANNER.size() + 8), BANNER + "\nUsage:\n");
     EXPECT_EQ(help.err.find("regexp(3)"), std::string::npos);
     EXPECT_EQ(help.exit_status, 1);
 
-    RunResult error = run_quarnel({"-reg(", "-?"}, "", "/");
+    RunResult error = run_quarnel({"-reg(", "-?"}, "", unreadable_stdin);
     EXPECT_EQ(error.err, BANNER + "regexp(3): unmatched ()");
     EXPECT_EQ(error.exit_status, 1);
 }
