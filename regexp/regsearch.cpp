@@ -274,6 +274,24 @@ ByteClass byte_class_of(const unsigned char* node) {
     return result;
 }
 
+// prepared_class returns the ByteClass of node, built once per search: a repetition of a
+// set is entered at many positions of a line, and its table costs more than the count.
+const ByteClass& prepared_class(const unsigned char* node) {
+    struct Prepared {
+        unsigned long long serial = 0;
+        const unsigned char* node = nullptr;
+        ByteClass cls;
+    };
+    static Prepared prepared[4];
+    static unsigned next_slot = 0;
+    for (Prepared& entry : prepared) {
+        if (entry.serial == search_serial && entry.node == node) return entry.cls;
+    }
+    Prepared& entry = prepared[next_slot++ % 4];
+    entry = Prepared{search_serial, node, byte_class_of(node)};
+    return entry.cls;
+}
+
 // count_repeats counts the bytes from pos on that cls matches, but not at or past limit.
 size_t count_repeats(const ByteClass& cls, const char* pos, const char* limit) {
     const char* p = pos;
@@ -467,7 +485,7 @@ const unsigned char* enter_repetition(const unsigned char* node) {
     size_t minimum = node_opcode(node) == OP_SIMPLE_PLUS ? 1 : 0;
     if (failure_memo.failed(node, start)) return nullptr;
 
-    ByteClass cls = byte_class_of(node_operand(node));
+    const ByteClass& cls = prepared_class(node_operand(node));
     if (cls.kind == ByteClass::invalid) regreport(MSG_INTERNAL_FOULUP);
 
     RepeatState state{0, 0};
