@@ -9,7 +9,7 @@
 //
 // run_filter's standard error goes to a memory stream (the stderr pointer is swapped for
 // the run; libFuzzer and the sanitizers keep writing to fd 2). The run is checked against
-// a model of the tool written from its definition, which uses the engine only for what the
+// a model of the tool written independently of the filter, which uses the engine only for what the
 // engine decides (compile, search, expand):
 // - exit status: 1 for no arguments, "-?", or a pattern that does not compile (and then
 //   standard input is never read); 0 otherwise;
