@@ -1,0 +1,35 @@
+// kernels.h: the table of kernel functions behind scan.h (internal to scan/).
+//
+// kernels_plain.cpp and kernels_avx2.cpp each fill one ScanKernels; dispatch.cpp picks the
+// table once per process and scan.h's functions call through it.
+#pragma once
+
+#include "scan/scan.h"
+
+struct ScanKernels {
+    size_t (*count_byte)(const char* begin, const char* end, char byte);
+    StretchStats (*stretch)(const char* begin, const char* end);
+    void (*map_case)(const char* from, char* to, size_t size, CaseMapping mapping);
+    // find_candidate returns the first position s of [begin, end) at which one of the count
+    // probes holds, considering for each probe only the positions whose two probed bytes lie
+    // before end; null when there is none. max_offset is the largest offset of the probes.
+    const char* (*find_candidate)(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
+                                  const char* begin, const char* end);
+};
+
+extern const ScanKernels PLAIN_KERNELS;
+
+// avx2_kernels returns the AVX2 table, or null when this build has none.
+const ScanKernels* avx2_kernels();
+
+// The active table; chosen by the first call to scan_kernel_level.
+const ScanKernels& active_kernels();
+
+// probe_holds tells whether probe holds at s, whose probed bytes the caller knows to exist.
+inline bool probe_holds(const LiteralSearch::Probe& probe, const char* s) {
+    return (static_cast<uint8_t>(s[probe.offset1]) | probe.fold1) == probe.byte1 &&
+           (static_cast<uint8_t>(s[probe.offset2]) | probe.fold2) == probe.byte2;
+}
+
+// find_candidate_tail is the byte-at-a-time search both tables use for what is left.
+const char* find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end);
