@@ -14,11 +14,14 @@
 // FdInput reads from an open file descriptor, retrying reads interrupted by a signal.
 class FdInput : public InputSource {
 public:
-    explicit FdInput(int fd) : fd_(fd) {}
+    explicit FdInput(int fd);
     long read(char* buffer, size_t size) override;
+    // ready: a regular file always is; a pipe or terminal when data is waiting in it.
+    bool ready() override;
 
 private:
     int fd_;
+    bool regular_file_ = false;
 };
 
 // FdOutput writes to an open file descriptor, completing short writes and retrying writes

@@ -1,0 +1,375 @@
+// block_loop.cpp: filter_lines, the loop the tool runs.
+//
+// The input is read in blocks of READ_BLOCK_SIZE into one buffer that stays in the cache,
+// and everything happens where the bytes lie: the buffer is searched as a whole for the
+// find strings (or every line is taken, or none), and only around a hit are the line feeds
+// that bound its line looked for. The lines between two hits are counted in bulk, and when
+// they are to be written (-iv, or no selection) they go out as one piece, straight from
+// the buffer. Line numbers are a decimal text incremented in place. A block is processed up
+// to its last line feed; the partial line after it moves to the front of the buffer before
+// the next read, and the buffer doubles when one line fills it.
+//
+// A NUL ends a line's text. The common NUL-free input pays for that rule only on the lines
+// it writes: a stretch written whole is checked for NULs in the same pass that counts its
+// line feeds, and a line selected by a hit is checked for a NUL before the end of the hit.
+//
+// With -reg the pattern decides for each line (regsearch), and with -sub a matched line is
+// replaced by its expansion. filter_lines_by_line (line_loop.cpp) is the plain reference
+// this loop is tested against (tests/line_loop_test.cpp, fuzz/filter_fuzz.cpp).
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "filter/line_loop.h"
+#include "filter/regex_options.h"
+#include "regexp/regexp.h"
+#include "scan/scan.h"
+
+namespace {
+
+const char* find_line_feed(const char* begin, const char* end) {
+    return static_cast<const char*>(std::memchr(begin, '\n', size_t(end - begin)));
+}
+
+const char* find_nul(const char* begin, const char* end) {
+    return static_cast<const char*>(std::memchr(begin, '\0', size_t(end - begin)));
+}
+
+// find_last_line_feed returns the last line feed of [begin, end), or null. The distance it
+// walks back is the length of one line.
+const char* find_last_line_feed(const char* begin, const char* end) {
+    for (const char* p = end; p > begin;)
+        if (*--p == '\n') return p;
+    return nullptr;
+}
+
+// LineNumberText is the "%5u: " prefix of the current line number, kept as text: moving
+// on by one line changes the last digit or carries, instead of formatting anew.
+class LineNumberText {
+public:
+    LineNumberText() { set(0); }
+
+    // text returns the prefix of number and its length.
+    std::string_view text(uint64_t number) {
+        if (number == number_ + 1)
+            increment();
+        else if (number != number_)
+            set(number);
+        return std::string_view(text_ + first_, TEXT_END + 2 - first_);
+    }
+
+private:
+    static constexpr size_t TEXT_END = 24;  // digits end here, ": " follows
+    static constexpr size_t MIN_WIDTH = 5;
+
+    void set(uint64_t number) {
+        number_ = number;
+        std::memset(text_, ' ', TEXT_END);
+        char digits[20];
+        size_t count = size_t(std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
+        std::memcpy(text_ + TEXT_END - count, digits, count);
+        digits_ = count;
+        text_[TEXT_END] = ':';
+        text_[TEXT_END + 1] = ' ';
+        first_ = TEXT_END - std::max(digits_, MIN_WIDTH);
+    }
+
+    void increment() {
+        ++number_;
+        for (size_t at = TEXT_END - 1;; --at) {
+            if (text_[at] == ' ') {  // carried past the first digit: one more digit
+                text_[at] = '1';
+                ++digits_;
+                first_ = TEXT_END - std::max(digits_, MIN_WIDTH);
+                return;
+            }
+            if (text_[at] != '9') {
+                ++text_[at];
+                return;
+            }
+            text_[at] = '0';
+        }
+    }
+
+    char text_[TEXT_END + 2];
+    uint64_t number_ = 0;
+    size_t digits_ = 0;
+    size_t first_ = 0;
+};
+
+// LineWriter writes selected lines: number, case conversion, text, line feed.
+class LineWriter {
+public:
+    LineWriter(const FilterSettings& settings, OutputBuffer& out) : out_(out), numbers_(settings.line_numbers) {
+        if (settings.to_lower)
+            mapping_ = CaseMapping::TO_LOWER;
+        else if (settings.to_upper)
+            mapping_ = CaseMapping::TO_UPPER;
+    }
+
+    // write_line writes one line's text, whose number among the lines read is number.
+    void write_line(const char* text, size_t length, uint64_t number) {
+        if (numbers_) {
+            std::string_view prefix = number_text_.text(number);
+            out_.append(prefix.data(), prefix.size());
+        }
+        write_text(text, length);
+        out_.append_byte('\n');
+    }
+
+    // write_stretch writes the complete lines of [begin, end), every one ended by a line feed;
+    // the first is number first. It returns how many lines there were.
+    uint64_t write_stretch(const char* begin, const char* end, uint64_t first) {
+        if (begin == end) return 0;
+        if (numbers_) return write_each(begin, end, first);
+        StretchStats stats = scan_stretch(begin, end);
+        if (stats.first_nul == nullptr) {
+            write_text(begin, size_t(end - begin));
+            return stats.line_feeds;
+        }
+        // Up to the line that holds the NUL in one piece, that line cut at the NUL, then on.
+        const char* line = begin;
+        if (const char* before = find_last_line_feed(begin, stats.first_nul))
+            line = before + 1;
+        uint64_t count = write_stretch(begin, line, first);
+        const char* line_feed = find_line_feed(stats.first_nul, end);
+        write_line(line, size_t(stats.first_nul - line), first + count);
+        return count + 1 + write_stretch(line_feed + 1, end, first + count + 1);
+    }
+
+private:
+    // write_each writes the lines of [begin, end) one by one, each with its number.
+    uint64_t write_each(const char* begin, const char* end, uint64_t first) {
+        bool has_nul = scan_stretch(begin, end).first_nul != nullptr;
+        uint64_t number = first;
+        for (const char* line = begin; line < end; ++number) {
+            const char* line_feed = find_line_feed(line, end);
+            const char* text_end = line_feed;
+            if (has_nul)
+                if (const char* nul = find_nul(line, line_feed)) text_end = nul;
+            write_line(line, size_t(text_end - line), number);
+            line = line_feed + 1;
+        }
+        return number - first;
+    }
+
+    // write_text writes bytes as they are or case-converted on their way into the output.
+    void write_text(const char* text, size_t length) {
+        if (!mapping_) {
+            out_.append(text, length);
+            return;
+        }
+        while (length > 0) {
+            size_t piece = std::min(length, out_.capacity());
+            scan_map_case(text, out_.reserve(piece), piece, *mapping_);
+            out_.commit(piece);
+            text += piece;
+            length -= piece;
+        }
+    }
+
+    OutputBuffer& out_;
+    bool numbers_;
+    std::optional<CaseMapping> mapping_;
+    LineNumberText number_text_;
+};
+
+// Selection is how a run picks its lines.
+enum class Selection {
+    EVERY_LINE,    // no selection option, or an empty find string
+    NO_LINE,       // an empty find string under -iv
+    FIND_STRINGS,  // the find strings, searched buffer-wide
+    PATTERN,       // -reg, line by line
+};
+
+Selection selection_of(const FilterSettings& settings) {
+    if (settings.pattern) return Selection::PATTERN;
+    if (settings.find_count == 0) return Selection::EVERY_LINE;
+    for (int32_t i = 0; i < settings.find_count; ++i)
+        if (settings.find_strings[i].empty()) return settings.invert ? Selection::NO_LINE : Selection::EVERY_LINE;
+    return Selection::FIND_STRINGS;
+}
+
+std::vector<std::string_view> find_string_views(const FilterSettings& settings) {
+    std::vector<std::string_view> views;
+    for (int32_t i = 0; i < settings.find_count; ++i) views.emplace_back(settings.find_strings[i]);
+    return views;
+}
+
+// BlockProcessor selects and writes the lines of one region of the buffer at a time and
+// keeps the counts.
+class BlockProcessor {
+public:
+    BlockProcessor(const FilterSettings& settings, OutputBuffer& out)
+        : settings_(settings),
+          selection_(selection_of(settings)),
+          search_(find_string_views(settings), settings.ignore_case),
+          writer_(settings, out) {
+        if (settings.sub_template) sub_template_ = settings.sub_template->c_str();
+    }
+
+    // process handles the complete lines of [begin, end): end[-1] is a line feed.
+    void process(char* begin, char* end) {
+        switch (selection_) {
+        case Selection::EVERY_LINE:
+            take_lines(begin, end);
+            break;
+        case Selection::NO_LINE:
+            result_.lines_read += scan_count_byte(begin, end, '\n');
+            break;
+        case Selection::FIND_STRINGS:
+            if (settings_.invert)
+                process_inverted(begin, end);
+            else
+                process_hits(begin, end);
+            break;
+        case Selection::PATTERN:
+            process_pattern(begin, end);
+            break;
+        }
+    }
+
+    LoopResult& result() { return result_; }
+
+private:
+    // take_lines writes every line of [begin, end).
+    void take_lines(const char* begin, const char* end) {
+        uint64_t count = writer_.write_stretch(begin, end, result_.lines_read);
+        result_.lines_written += count;
+        result_.lines_read += count;
+    }
+
+    // hit_line finds the next line of [from, end) that holds a find string before any NUL
+    // of its own: it returns its start and sets *text_end to the end of its text.
+    const char* hit_line(const char* from, const char* end, const char** text_end) const {
+        while (from < end) {
+            const char* hit = search_.find(from, end);
+            if (hit == nullptr) return nullptr;
+            const char* line = find_last_line_feed(from, hit);
+            line = line != nullptr ? line + 1 : from;
+            const char* line_feed = find_line_feed(hit, end);
+            const char* nul = find_nul(line, line_feed);
+            // Past a NUL the line holds no text: look again within its text alone.
+            if (nul == nullptr || search_.find(line, nul) != nullptr) {
+                *text_end = nul != nullptr ? nul : line_feed;
+                return line;
+            }
+            from = line_feed + 1;
+        }
+        return nullptr;
+    }
+
+    // process_hits writes the lines that hold a find string; the lines between are only
+    // counted.
+    void process_hits(const char* begin, const char* end) {
+        for (const char* from = begin; from < end;) {
+            const char* text_end = nullptr;
+            const char* line = hit_line(from, end, &text_end);
+            if (line == nullptr) {
+                result_.lines_read += scan_count_byte(from, end, '\n');
+                return;
+            }
+            result_.lines_read += scan_count_byte(from, line, '\n');
+            writer_.write_line(line, size_t(text_end - line), result_.lines_read);
+            ++result_.lines_written;
+            ++result_.lines_read;
+            from = find_line_feed(text_end, end) + 1;
+        }
+    }
+
+    // process_inverted writes the lines that hold no find string, the stretches between
+    // two lines that do as one piece each.
+    void process_inverted(const char* begin, const char* end) {
+        for (const char* from = begin; from < end;) {
+            const char* text_end = nullptr;
+            const char* line = hit_line(from, end, &text_end);
+            take_lines(from, line != nullptr ? line : end);
+            if (line == nullptr) return;
+            ++result_.lines_read;
+            from = find_line_feed(text_end, end) + 1;
+        }
+    }
+
+    // process_pattern lets the pattern decide line by line; a line is searched as a C
+    // string, its line feed turned into a NUL while it is looked at.
+    void process_pattern(char* begin, char* end) {
+        Regexp* pattern = settings_.pattern.get();
+        for (char* line = begin; line < end;) {
+            char* line_feed = const_cast<char*>(find_line_feed(line, end));
+            *line_feed = '\0';
+            bool matched = regsearch(pattern, line) == 1;
+            if (matched != settings_.invert) {
+                const char* text = line;
+                size_t length = 0;
+                if (matched && sub_template_ != nullptr)
+                    text = expander_.expand(pattern, sub_template_, length);
+                else
+                    length = std::strlen(line);
+                writer_.write_line(text, length, result_.lines_read);
+                ++result_.lines_written;
+            }
+            *line_feed = '\n';
+            ++result_.lines_read;
+            line = line_feed + 1;
+        }
+    }
+
+    const FilterSettings& settings_;
+    Selection selection_;
+    LiteralSearch search_;
+    LineWriter writer_;
+    const char* sub_template_ = nullptr;
+    TemplateExpander expander_;
+    LoopResult result_;
+};
+
+LoopResult stopped(LoopResult result, LoopEnd end, int error_number) {
+    result.end = end;
+    result.error_number = error_number;
+    return result;
+}
+
+}  // namespace
+
+LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputBuffer& out) {
+    BlockProcessor processor(settings, out);
+    LoopResult& result = processor.result();
+
+    // buffer holds [0, end): the start of a line not yet complete. The byte after the
+    // capacity is never read into, so the last line can always be given its line feed.
+    std::vector<char> buffer(READ_BLOCK_SIZE + 1);
+    size_t end = 0;
+    for (;;) {
+        size_t capacity = buffer.size() - 1;
+        if (capacity - end < READ_BLOCK_SIZE / 2) {  // one long line: grow so reads stay large
+            buffer.resize(2 * capacity + 1);
+            capacity = buffer.size() - 1;
+        }
+        if (!in.ready() && !out.flush()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
+        char* base = buffer.data();
+        long got = in.read(base + end, capacity - end);
+        if (got < 0) return stopped(result, LoopEnd::READ_ERROR, errno);
+        if (got == 0) {
+            if (end > 0) {  // a last line without a line feed
+                base[end] = '\n';
+                processor.process(base, base + end + 1);
+            }
+            if (out.failed()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
+            return result;
+        }
+        size_t read_end = end + size_t(got);
+        const char* last_line_feed = find_last_line_feed(base + end, base + read_end);
+        end = read_end;
+        if (last_line_feed == nullptr) continue;  // still inside one line
+
+        size_t complete = size_t(last_line_feed - base) + 1;
+        processor.process(base, base + complete);
+        if (out.failed()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
+        std::memmove(base, base + complete, end - complete);
+        end -= complete;
+    }
+}
