@@ -6,14 +6,22 @@
 
 #include "scan/scan.h"
 
+// Candidates is what find_candidates found: bit i of mask set means that a probe holds at
+// base + i. Positions before base hold none, and so do the unset positions up to the last
+// set bit. A mask of 0 means that no position holds one.
+struct Candidates {
+    const char* base;
+    uint32_t mask;
+};
+
 struct ScanKernels {
     size_t (*count_byte)(const char* begin, const char* end, char byte);
     StretchStats (*stretch)(const char* begin, const char* end);
     void (*map_case)(const char* from, char* to, size_t size, CaseMapping mapping);
-    // find_candidate returns the first position s of [begin, end) at which one of the count
+    // find_candidates returns the first positions of [begin, end) at which one of the count
     // probes holds, considering for each probe only the positions whose two probed bytes lie
-    // before end; null when there is none. max_offset is the largest offset of the probes.
-    const char* (*find_candidate)(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
+    // before end. max_offset is the largest offset of the probes.
+    Candidates (*find_candidates)(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
                                   const char* begin, const char* end);
 };
 
@@ -32,4 +40,4 @@ inline bool probe_holds(const LiteralSearch::Probe& probe, const char* s) {
 }
 
 // find_candidate_tail is the byte-at-a-time search both tables use for what is left.
-const char* find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end);
+Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end);

@@ -77,42 +77,103 @@ QUARNEL_AVX2 void avx2_map_case(const char* from, char* to, size_t size, CaseMap
     PLAIN_KERNELS.map_case(from + i, to + i, size - i, mapping);
 }
 
-// probe_mask returns the positions of the 32 starting at s where probe holds.
-QUARNEL_AVX2 inline __m256i probe_mask(const LiteralSearch::Probe& probe, const char* s) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + probe.offset1));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + probe.offset2));
-    a = _mm256_or_si256(a, _mm256_set1_epi8(char(probe.fold1)));
-    b = _mm256_or_si256(b, _mm256_set1_epi8(char(probe.fold2)));
-    return _mm256_and_si256(_mm256_cmpeq_epi8(a, _mm256_set1_epi8(char(probe.byte1))),
-                            _mm256_cmpeq_epi8(b, _mm256_set1_epi8(char(probe.byte2))));
+// ProbeVectors is a probe spread over 32 lanes.
+struct ProbeVectors {
+    __m256i byte1, byte2, fold1, fold2;
+    uint32_t offset1, offset2;
+};
+
+QUARNEL_AVX2 inline ProbeVectors spread(const LiteralSearch::Probe& probe) {
+    return ProbeVectors{_mm256_set1_epi8(char(probe.byte1)), _mm256_set1_epi8(char(probe.byte2)),
+                        _mm256_set1_epi8(char(probe.fold1)), _mm256_set1_epi8(char(probe.fold2)), probe.offset1,
+                        probe.offset2};
 }
 
-QUARNEL_AVX2 const char* avx2_find_candidate(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
+// probe_mask returns the positions of the 32 starting at s where probe holds; FOLD says
+// whether any probe folds case (the OR is left out when none does).
+template <bool FOLD>
+QUARNEL_AVX2 inline __m256i probe_mask(const ProbeVectors& probe, const char* s) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + probe.offset1));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + probe.offset2));
+    if (FOLD) {
+        a = _mm256_or_si256(a, probe.fold1);
+        b = _mm256_or_si256(b, probe.fold2);
+    }
+    return _mm256_and_si256(_mm256_cmpeq_epi8(a, probe.byte1), _mm256_cmpeq_epi8(b, probe.byte2));
+}
+
+// find_blocks searches the blocks from s while a block's probed bytes lie before end, with
+// COUNT probes kept in registers; it returns the first block with candidates, or none with
+// *s at the first block not searched.
+template <size_t COUNT, bool FOLD>
+QUARNEL_AVX2 Candidates find_blocks(const LiteralSearch::Probe* probes, const char** s, const char* last) {
+    ProbeVectors spread_probes[COUNT];
+    for (size_t k = 0; k < COUNT; ++k) spread_probes[k] = spread(probes[k]);
+    const char* p = *s;
+    if (COUNT == 1) {
+        for (; p + 32 <= last; p += 64) {  // two blocks a round
+            uint32_t low = uint32_t(_mm256_movemask_epi8(probe_mask<FOLD>(spread_probes[0], p)));
+            uint32_t high = uint32_t(_mm256_movemask_epi8(probe_mask<FOLD>(spread_probes[0], p + 32)));
+            if ((low | high) != 0) return low != 0 ? Candidates{p, low} : Candidates{p + 32, high};
+        }
+    }
+    for (; p <= last; p += 32) {
+        __m256i any = probe_mask<FOLD>(spread_probes[0], p);
+        for (size_t k = 1; k < COUNT; ++k) any = _mm256_or_si256(any, probe_mask<FOLD>(spread_probes[k], p));
+        uint32_t hits = uint32_t(_mm256_movemask_epi8(any));
+        if (hits != 0) return Candidates{p, hits};
+    }
+    *s = p;
+    return Candidates{nullptr, 0};
+}
+
+// find_blocks_any is find_blocks for any number of probes, spread afresh for each block.
+QUARNEL_AVX2 Candidates find_blocks_any(const LiteralSearch::Probe* probes, size_t count, const char** s,
+                                         const char* last) {
+    const char* p = *s;
+    for (; p <= last; p += 32) {
+        __m256i any = _mm256_setzero_si256();
+        for (size_t k = 0; k < count; ++k) any = _mm256_or_si256(any, probe_mask<true>(spread(probes[k]), p));
+        uint32_t hits = uint32_t(_mm256_movemask_epi8(any));
+        if (hits != 0) return Candidates{p, hits};
+    }
+    *s = p;
+    return Candidates{nullptr, 0};
+}
+
+template <bool FOLD>
+QUARNEL_AVX2 Candidates find_blocks_folded(const LiteralSearch::Probe* probes, size_t count, const char** s,
+                                            const char* last) {
+    switch (count) {
+    case 1:
+        return find_blocks<1, FOLD>(probes, s, last);
+    case 2:
+        return find_blocks<2, FOLD>(probes, s, last);
+    case 3:
+        return find_blocks<3, FOLD>(probes, s, last);
+    case 4:
+        return find_blocks<4, FOLD>(probes, s, last);
+    default:
+        return find_blocks_any(probes, count, s, last);
+    }
+}
+
+QUARNEL_AVX2 Candidates avx2_find_candidates(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
                                              const char* begin, const char* end) {
     const char* s = begin;
     if (size_t(end - begin) >= 64 + size_t(max_offset)) {
         // Blocks whose 32 + max_offset bytes lie inside the buffer.
         const char* last = end - 32 - max_offset;
-        if (count == 1) {
-            const LiteralSearch::Probe probe = probes[0];
-            for (; s + 32 <= last; s += 64) {  // two blocks a round
-                uint32_t low = uint32_t(_mm256_movemask_epi8(probe_mask(probe, s)));
-                uint32_t high = uint32_t(_mm256_movemask_epi8(probe_mask(probe, s + 32)));
-                uint64_t hits = (uint64_t(high) << 32) | low;
-                if (hits != 0) return s + __builtin_ctzll(hits);
-            }
-        }
-        for (; s <= last; s += 32) {
-            __m256i any = probe_mask(probes[0], s);
-            for (size_t k = 1; k < count; ++k) any = _mm256_or_si256(any, probe_mask(probes[k], s));
-            uint32_t hits = uint32_t(_mm256_movemask_epi8(any));
-            if (hits != 0) return s + __builtin_ctz(hits);
-        }
+        bool fold = false;
+        for (size_t k = 0; k < count; ++k) fold = fold || probes[k].fold1 != 0 || probes[k].fold2 != 0;
+        Candidates found = fold ? find_blocks_folded<true>(probes, count, &s, last)
+                                : find_blocks_folded<false>(probes, count, &s, last);
+        if (found.mask != 0) return found;
     }
     return find_candidate_tail(probes, count, s, end);
 }
 
-const ScanKernels AVX2_KERNELS = {avx2_count_byte, avx2_stretch, avx2_map_case, avx2_find_candidate};
+const ScanKernels AVX2_KERNELS = {avx2_count_byte, avx2_stretch, avx2_map_case, avx2_find_candidates};
 
 }  // namespace
 

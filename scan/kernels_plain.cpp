@@ -29,37 +29,37 @@ void plain_map_case(const char* from, char* to, size_t size, CaseMapping mapping
     }
 }
 
-const char* plain_find_candidate(const LiteralSearch::Probe* probes, size_t count, uint32_t, const char* begin,
+Candidates plain_find_candidates(const LiteralSearch::Probe* probes, size_t count, uint32_t, const char* begin,
                                  const char* end) {
     // One literal whose first probed byte needs no folding: let memchr find that byte.
     if (count == 1 && probes[0].fold1 == 0) {
         const LiteralSearch::Probe& probe = probes[0];
         size_t reach = std::max(probe.offset1, probe.offset2);
-        if (size_t(end - begin) <= reach) return nullptr;
+        if (size_t(end - begin) <= reach) return Candidates{nullptr, 0};
         const char* last = end - reach;  // candidates lie before last
         for (const char* p = begin + probe.offset1; p < last + probe.offset1;) {
             const char* hit = static_cast<const char*>(std::memchr(p, probe.byte1, size_t(last + probe.offset1 - p)));
-            if (hit == nullptr) return nullptr;
+            if (hit == nullptr) break;
             const char* s = hit - probe.offset1;
-            if (probe_holds(probe, s)) return s;
+            if (probe_holds(probe, s)) return Candidates{s, 1};
             p = hit + 1;
         }
-        return nullptr;
+        return Candidates{nullptr, 0};
     }
     return find_candidate_tail(probes, count, begin, end);
 }
 
 }  // namespace
 
-const char* find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end) {
+Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end) {
     for (const char* s = begin; s < end; ++s) {
         size_t room = size_t(end - s);
         for (size_t k = 0; k < count; ++k) {
             const LiteralSearch::Probe& probe = probes[k];
-            if (probe.offset1 < room && probe.offset2 < room && probe_holds(probe, s)) return s;
+            if (probe.offset1 < room && probe.offset2 < room && probe_holds(probe, s)) return Candidates{s, 1};
         }
     }
-    return nullptr;
+    return Candidates{nullptr, 0};
 }
 
-const ScanKernels PLAIN_KERNELS = {plain_count_byte, plain_stretch, plain_map_case, plain_find_candidate};
+const ScanKernels PLAIN_KERNELS = {plain_count_byte, plain_stretch, plain_map_case, plain_find_candidates};
