@@ -19,9 +19,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "filter/line_loop.h"
@@ -327,6 +329,65 @@ private:
     LoopResult result_;
 };
 
+// ReadBuffer holds the input read but not yet processed, [begin, end): the start of a line
+// not yet complete. Each read goes right after it and, when it is short (the usual partial
+// line), the kept bytes are moved so that the read starts on a page boundary, where the
+// system copies fastest. A long line stays where it is and the buffer doubles around it, so
+// a line of any length costs a number of copies that only grows with its logarithm.
+class ReadBuffer {
+public:
+    ReadBuffer() { grow(ALIGNED_KEEP_LIMIT + READ_BLOCK_SIZE); }
+
+    char* begin() { return base_ + begin_; }
+    char* end() { return base_ + end_; }
+
+    // room returns where the next read goes and how much it may bring. The byte after the
+    // room is never read into, so the last line can always be given its line feed.
+    std::pair<char*, size_t> room() {
+        size_t kept = end_ - begin_;
+        if (kept <= ALIGNED_KEEP_LIMIT) {
+            place_kept((kept + READ_ALIGNMENT - 1) / READ_ALIGNMENT * READ_ALIGNMENT - kept);
+            return {base_ + end_, READ_BLOCK_SIZE};
+        }
+        if (capacity_ - end_ < READ_BLOCK_SIZE / 2) {
+            place_kept(0);
+            if (capacity_ - end_ < READ_BLOCK_SIZE / 2) grow(2 * capacity_);
+        }
+        return {base_ + end_, capacity_ - end_};
+    }
+
+    void added(size_t size) { end_ += size; }
+    void consumed_to(const char* at) { begin_ = size_t(at - base_); }
+
+private:
+    static constexpr size_t READ_ALIGNMENT = 4096;
+    static constexpr size_t ALIGNED_KEEP_LIMIT = 16 * 1024;
+
+    // place_kept moves the kept bytes to start at offset at.
+    void place_kept(size_t at) {
+        if (at == begin_) return;
+        std::memmove(base_ + at, base_ + begin_, end_ - begin_);
+        end_ = at + (end_ - begin_);
+        begin_ = at;
+    }
+
+    void grow(size_t capacity) {
+        std::vector<char> storage(capacity + 1 + READ_ALIGNMENT);
+        uintptr_t address = reinterpret_cast<uintptr_t>(storage.data());
+        char* base = storage.data() + (READ_ALIGNMENT - address % READ_ALIGNMENT) % READ_ALIGNMENT;
+        if (base_ != nullptr) std::memcpy(base + begin_, base_ + begin_, end_ - begin_);
+        storage_ = std::move(storage);
+        base_ = base;
+        capacity_ = capacity;
+    }
+
+    std::vector<char> storage_;
+    char* base_ = nullptr;
+    size_t capacity_ = 0;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+};
+
 LoopResult stopped(LoopResult result, LoopEnd end, int error_number) {
     result.end = end;
     result.error_number = error_number;
@@ -338,38 +399,26 @@ LoopResult stopped(LoopResult result, LoopEnd end, int error_number) {
 LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputBuffer& out) {
     BlockProcessor processor(settings, out);
     LoopResult& result = processor.result();
-
-    // buffer holds [0, end): the start of a line not yet complete. The byte after the
-    // capacity is never read into, so the last line can always be given its line feed.
-    std::vector<char> buffer(READ_BLOCK_SIZE + 1);
-    size_t end = 0;
+    ReadBuffer buffer;
     for (;;) {
-        size_t capacity = buffer.size() - 1;
-        if (capacity - end < READ_BLOCK_SIZE / 2) {  // one long line: grow so reads stay large
-            buffer.resize(2 * capacity + 1);
-            capacity = buffer.size() - 1;
-        }
         if (!in.ready() && !out.flush()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
-        char* base = buffer.data();
-        long got = in.read(base + end, capacity - end);
+        auto [room, room_size] = buffer.room();
+        long got = in.read(room, room_size);
         if (got < 0) return stopped(result, LoopEnd::READ_ERROR, errno);
         if (got == 0) {
-            if (end > 0) {  // a last line without a line feed
-                base[end] = '\n';
-                processor.process(base, base + end + 1);
+            if (buffer.end() != buffer.begin()) {  // a last line without a line feed
+                *buffer.end() = '\n';
+                processor.process(buffer.begin(), buffer.end() + 1);
             }
             if (out.failed()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
             return result;
         }
-        size_t read_end = end + size_t(got);
-        const char* last_line_feed = find_last_line_feed(base + end, base + read_end);
-        end = read_end;
+        buffer.added(size_t(got));
+        const char* last_line_feed = find_last_line_feed(room, buffer.end());
         if (last_line_feed == nullptr) continue;  // still inside one line
 
-        size_t complete = size_t(last_line_feed - base) + 1;
-        processor.process(base, base + complete);
+        processor.process(buffer.begin(), const_cast<char*>(last_line_feed) + 1);
         if (out.failed()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
-        std::memmove(base, base + complete, end - complete);
-        end -= complete;
+        buffer.consumed_to(last_line_feed + 1);
     }
 }

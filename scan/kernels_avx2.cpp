@@ -15,9 +15,9 @@
 
 namespace {
 
-// The counts of one byte are gathered in byte lanes, so they are summed into wider lanes
-// before 255 blocks can overflow them.
-constexpr size_t BLOCKS_PER_SUM = 255;
+// The counts of one byte are gathered in byte lanes, two blocks to a lane per round, so
+// they are summed into wider lanes before 254 blocks can overflow them.
+constexpr size_t BLOCKS_PER_SUM = 254;
 
 QUARNEL_AVX2 size_t sum_lanes(__m256i counts) {
     __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());
@@ -25,19 +25,26 @@ QUARNEL_AVX2 size_t sum_lanes(__m256i counts) {
                   _mm256_extract_epi64(sums, 3));
 }
 
+// equal_lanes is -1 in each lane of the block at where the byte is wanted.
+QUARNEL_AVX2 inline __m256i equal_lanes(const char* at, __m256i wanted) {
+    return _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)), wanted);
+}
+
 QUARNEL_AVX2 size_t avx2_count_byte(const char* begin, const char* end, char byte) {
     const __m256i wanted = _mm256_set1_epi8(byte);
     size_t total = 0;
     const char* p = begin;
-    while (size_t(end - p) >= 32) {
-        size_t blocks = std::min(size_t(end - p) / 32, BLOCKS_PER_SUM);
-        __m256i counts = _mm256_setzero_si256();
-        for (size_t i = 0; i < blocks; ++i, p += 32) {
-            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-            counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(v, wanted));  // a match is -1
+    while (size_t(end - p) >= 128) {  // four blocks a round, into two sets of lanes
+        size_t rounds = std::min(size_t(end - p) / 128, BLOCKS_PER_SUM / 2);
+        __m256i even = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
+        for (size_t i = 0; i < rounds; ++i, p += 128) {
+            even = _mm256_sub_epi8(even, _mm256_add_epi8(equal_lanes(p, wanted), equal_lanes(p + 64, wanted)));
+            odd = _mm256_sub_epi8(odd, _mm256_add_epi8(equal_lanes(p + 32, wanted), equal_lanes(p + 96, wanted)));
         }
-        total += sum_lanes(counts);
+        total += sum_lanes(even) + sum_lanes(odd);
     }
+    for (; size_t(end - p) >= 32; p += 32)
+        total += size_t(__builtin_popcount(uint32_t(_mm256_movemask_epi8(equal_lanes(p, wanted)))));
     for (; p < end; ++p) total += *p == byte;
     return total;
 }
