@@ -144,7 +144,8 @@ public:
     }
 
 private:
-    // write_each writes the lines of [begin, end) one by one, each with its number.
+    // write_each writes the lines of [begin, end) one by one, each with its number. A short
+    // line goes into the output in one place: its number, its text and its line feed.
     uint64_t write_each(const char* begin, const char* end, uint64_t first) {
         bool has_nul = scan_stretch(begin, end).first_nul != nullptr;
         uint64_t number = first;
@@ -153,11 +154,24 @@ private:
             const char* text_end = line_feed;
             if (has_nul)
                 if (const char* nul = find_nul(line, line_feed)) text_end = nul;
-            write_line(line, size_t(text_end - line), number);
+            size_t length = size_t(text_end - line);
+            if (mapping_ || length > SHORT_LINE || out_.capacity() < SHORT_LINE + LINE_NUMBER_TEXT_SIZE + 1) {
+                write_line(line, length, number);
+            } else {
+                std::string_view prefix = number_text_.text(number);
+                char* at = out_.reserve(prefix.size() + length + 1);
+                std::memcpy(at, prefix.data(), prefix.size());
+                std::memcpy(at + prefix.size(), line, length);
+                at[prefix.size() + length] = '\n';
+                out_.commit(prefix.size() + length + 1);
+            }
             line = line_feed + 1;
         }
         return number - first;
     }
+
+    // SHORT_LINE: lines up to this long are numbered and written in one place.
+    static constexpr size_t SHORT_LINE = 256;
 
     // write_text writes bytes as they are or case-converted on their way into the output.
     void write_text(const char* text, size_t length) {
