@@ -265,6 +265,21 @@ TEST(RunFilter, RunsRepeatedlyInOneProcess) {
     }
 }
 
+// A file never makes the loop wait, so nothing is flushed before a read; the lines
+// selected before a read error must still come out.
+TEST(RunFilter, ReadErrorOnAnInputThatNeverWaitsKeepsTheLinesBeforeIt) {
+    struct ReadyInput : MemoryInput {
+        using MemoryInput::MemoryInput;
+        bool ready() override { return true; }
+    };
+    char arg0[] = "quarnel", arg1[] = "-fb";
+    char* argv[] = {arg0, arg1, nullptr};
+    ReadyInput in("a\nb\nc\nbb\n", {4}, 6);
+    MemoryOutput out;
+    EXPECT_EQ(run_filter(2, argv, in, out), 1);
+    EXPECT_EQ(out.text, "b\n");
+}
+
 TEST(RunFilter, WriteFailureAtTheFinalFlushGivesStatusOne) {
     char arg0[] = "quarnel", arg1[] = "-f";
     char* argv[] = {arg0, arg1, nullptr};
