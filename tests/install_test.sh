@@ -63,4 +63,8 @@ found=$(sed -n 's/^Quarnel_DIR:PATH=//p' "$consumer/CMakeCache.txt")
 cmake --build "$consumer" > "$scratch/consumer-build.log" 2>&1 || fail "consumer: build failed: $(cat "$scratch/consumer-build.log")"
 expect_consumer_output "$consumer/consumer"
 
+# The README shows the consumer's code: it must be the code tested here.
+awk '/^```cpp$/ { inside = 1; next } inside && /^```$/ { exit } inside { print }' "$source/README.md" > "$scratch/readme.cpp"
+sed -n '/^#include/,$p' "$source/tests/consumer/main.cpp" | cmp - "$scratch/readme.cpp" ||
+    fail "README.md's library example differs from tests/consumer/main.cpp"
 echo "install: layout, tool and consumer as expected"
