@@ -3,8 +3,9 @@
 #
 # Installs the build tree into scratch prefixes three ways (cmake --install --prefix,
 # make install PREFIX=, make install DESTDIR= PREFIX=), which must give the same files;
-# checks the layout file by file, the installed tool on the sample log, and builds and runs
-# tests/consumer, a project of its own, against the installed CMake package.
+# checks the layout file by file, the installed tool on the sample log, builds and runs
+# tests/consumer, a project of its own, against the installed CMake package, and checks
+# that the README shows the consumer's code.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -55,13 +56,7 @@ tail -n 1 "$scratch/err" | grep -Eq '^Processing 2/14 lines took [0-9]{2}:[0-9]{
     fail "installed quarnel: wrong summary: $(tail -n 1 "$scratch/err")"
 
 # The consumer project, against the installed package and nothing else.
-consumer=$scratch/consumer
-cmake -S "$source/tests/consumer" -B "$consumer" -DCMAKE_PREFIX_PATH="$prefix" > "$scratch/consumer-configure.log" ||
-    fail "consumer: configure failed: $(cat "$scratch/consumer-configure.log")"
-found=$(sed -n 's/^Quarnel_DIR:PATH=//p' "$consumer/CMakeCache.txt")
-[ "$found" = "$prefix/$libdir/cmake/Quarnel" ] || fail "consumer found the package in $found"
-cmake --build "$consumer" > "$scratch/consumer-build.log" 2>&1 || fail "consumer: build failed: $(cat "$scratch/consumer-build.log")"
-expect_consumer_output "$consumer/consumer"
+build_and_run_consumer "$prefix"
 
 # The README shows the consumer's code: it must be the code tested here.
 awk '/^```cpp$/ { inside = 1; next } inside && /^```$/ { exit } inside { print }' "$source/README.md" > "$scratch/readme.cpp"

@@ -230,15 +230,15 @@ TEST(ManPage, RendersWithoutWarnings) {
 TEST(ManPage, ListsEveryEngineMessage) {
     REQUIRE_RENDERED_PAGE();
     std::string header = read_file(fs::path(QUARNEL_SOURCE_DIR) / "regexp/messages.h");
-    static const std::regex DEFINITION(R"re(inline constexpr char MSG_\w+\[\] = "((?:[^"\\]|\\.)*)";)re");
-    size_t definitions = 0;
+    static const std::regex MESSAGE_CONSTANT(R"re(inline constexpr char MSG_\w+\[\] = "((?:[^"\\]|\\.)*)";)re");
+    size_t constants = 0;
     for (size_t at = header.find("constexpr char MSG_"); at != std::string::npos; at = header.find("constexpr char MSG_", at + 1))
-        ++definitions;
+        ++constants;
 
     std::vector<std::string> messages;
-    for (std::sregex_iterator it(header.begin(), header.end(), DEFINITION), end; it != end; ++it)
+    for (std::sregex_iterator it(header.begin(), header.end(), MESSAGE_CONSTANT), end; it != end; ++it)
         messages.push_back(unescape((*it)[1]));
-    ASSERT_EQ(messages.size(), definitions) << "a message definition in regexp/messages.h was not understood";
+    ASSERT_EQ(messages.size(), constants) << "a message constant in regexp/messages.h was not understood";
     ASSERT_GE(messages.size(), 20u);
     for (const std::string& message : messages)
         EXPECT_NE(rendered_page().text.find("regexp(3): " + message), std::string::npos)

@@ -104,11 +104,5 @@ contents "$dev_deb" | grep -q ' ./usr/lib/libquarnel_regexp.a$' || fail "libquar
 # find its files relative to itself.
 devroot=$scratch/devroot
 dpkg-deb -x "$dev_deb" "$devroot"
-consumer=$scratch/consumer
-cmake -S "$source/tests/consumer" -B "$consumer" -DCMAKE_PREFIX_PATH="$devroot/usr" > "$scratch/consumer-configure.log" ||
-    fail "consumer: configure failed: $(cat "$scratch/consumer-configure.log")"
-found=$(sed -n 's/^Quarnel_DIR:PATH=//p' "$consumer/CMakeCache.txt")
-[ "$found" = "$devroot/usr/lib/cmake/Quarnel" ] || fail "consumer found the package in $found"
-cmake --build "$consumer" > "$scratch/consumer-build.log" 2>&1 || fail "consumer: build failed: $(cat "$scratch/consumer-build.log")"
-expect_consumer_output "$consumer/consumer"
+build_and_run_consumer "$devroot/usr"
 echo "package: quarnel and libquarnel-dev as expected"
