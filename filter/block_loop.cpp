@@ -230,6 +230,10 @@ public:
 
     // process handles the complete lines of [begin, end): end[-1] is a line feed.
     void process(char* begin, char* end) {
+        if (!adapted_ && selection_ == Selection::FIND_STRINGS) {  // the first block is the sample
+            search_.adapt_to(begin, begin + std::min(size_t(end - begin), ADAPT_SAMPLE_SIZE));
+            adapted_ = true;
+        }
         switch (selection_) {
         case Selection::EVERY_LINE:
             take_lines(begin, end);
@@ -334,9 +338,13 @@ private:
         }
     }
 
+    // ADAPT_SAMPLE_SIZE: how much of the first block chooses the bytes the search probes.
+    static constexpr size_t ADAPT_SAMPLE_SIZE = 32 * 1024;
+
     const FilterSettings& settings_;
     Selection selection_;
     LiteralSearch search_;
+    bool adapted_ = false;
     LineWriter writer_;
     const char* sub_template_ = nullptr;
     TemplateExpander expander_;

@@ -8,6 +8,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "scan/kernels.h"
 
@@ -109,6 +110,13 @@ QUARNEL_AVX2 inline __m256i probe_mask(const ProbeVectors& probe, const char* s)
     return _mm256_and_si256(_mm256_cmpeq_epi8(a, probe.byte1), _mm256_cmpeq_epi8(b, probe.byte2));
 }
 
+// any_probe_mask returns the positions of the 32 starting at p where any of the probes
+// holds; the probes are spelled out one by one, so each stays in its registers.
+template <bool FOLD, size_t... K>
+QUARNEL_AVX2 inline __m256i any_probe_mask(const ProbeVectors* probes, const char* p, std::index_sequence<K...>) {
+    return (probe_mask<FOLD>(probes[K], p) | ...);
+}
+
 // find_blocks searches the blocks from s while a block's probed bytes lie before end, with
 // COUNT probes kept in registers; it returns the first block with candidates, or none with
 // *s at the first block not searched.
@@ -116,18 +124,19 @@ template <size_t COUNT, bool FOLD>
 QUARNEL_AVX2 Candidates find_blocks(const LiteralSearch::Probe* probes, const char** s, const char* last) {
     ProbeVectors spread_probes[COUNT];
     for (size_t k = 0; k < COUNT; ++k) spread_probes[k] = spread(probes[k]);
+    constexpr auto ALL = std::make_index_sequence<COUNT>();
     const char* p = *s;
-    if (COUNT == 1) {
-        for (; p + 32 <= last; p += 64) {  // two blocks a round
-            uint32_t low = uint32_t(_mm256_movemask_epi8(probe_mask<FOLD>(spread_probes[0], p)));
-            uint32_t high = uint32_t(_mm256_movemask_epi8(probe_mask<FOLD>(spread_probes[0], p + 32)));
-            if ((low | high) != 0) return low != 0 ? Candidates{p, low} : Candidates{p + 32, high};
+    for (; p + 32 <= last; p += 64) {  // two blocks a round
+        __m256i low = any_probe_mask<FOLD>(spread_probes, p, ALL);
+        __m256i high = any_probe_mask<FOLD>(spread_probes, p + 32, ALL);
+        __m256i both = _mm256_or_si256(low, high);
+        if (!_mm256_testz_si256(both, both)) {
+            uint32_t low_hits = uint32_t(_mm256_movemask_epi8(low));
+            return low_hits != 0 ? Candidates{p, low_hits} : Candidates{p + 32, uint32_t(_mm256_movemask_epi8(high))};
         }
     }
     for (; p <= last; p += 32) {
-        __m256i any = probe_mask<FOLD>(spread_probes[0], p);
-        for (size_t k = 1; k < COUNT; ++k) any = _mm256_or_si256(any, probe_mask<FOLD>(spread_probes[k], p));
-        uint32_t hits = uint32_t(_mm256_movemask_epi8(any));
+        uint32_t hits = uint32_t(_mm256_movemask_epi8(any_probe_mask<FOLD>(spread_probes, p, ALL)));
         if (hits != 0) return Candidates{p, hits};
     }
     *s = p;

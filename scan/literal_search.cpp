@@ -29,10 +29,6 @@ constexpr uint8_t RARITY[256] = {
     41,  42,  43,  44,  45,  46,  47,  48,  49,  50,  51,  52,  53,  54,
 };
 
-// NEIGHBOUR_PENALTY is how much more common a byte right next to the first probed byte
-// is taken to be, in rarity ranks.
-constexpr int NEIGHBOUR_PENALTY = 8;
-
 bool is_lower_letter(unsigned char c) { return c >= 'a' && c <= 'z'; }
 
 unsigned char lower_ascii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20) : c; }
@@ -44,28 +40,45 @@ uint8_t rarity_of(unsigned char byte, bool fold_case) {
     return RARITY[byte];
 }
 
-LiteralSearch::Probe make_probe(std::string_view literal, bool fold_case) {
-    // The rarest byte, then the rarest byte that differs from it (the last byte when all
-    // are the same), so the two tests tell more than one. Neighbouring bytes go together
-    // far more often than their rarity says ("fu", "bu"), so a byte next to the first
-    // counts as a little more common.
-    auto rarity_at = [&](size_t at) { return int(rarity_of(static_cast<unsigned char>(literal[at]), fold_case)); };
-    size_t first = 0;
-    for (size_t i = 1; i < literal.size(); ++i)
-        if (rarity_at(i) < rarity_at(first)) first = i;
-    auto second_rarity = [&](size_t at) { return rarity_at(at) + (at + 1 == first || first + 1 == at ? NEIGHBOUR_PENALTY : 0); };
-    size_t second = literal.size() - 1;
-    bool found = false;
-    for (size_t i = 0; i < literal.size(); ++i) {
-        if (literal[i] == literal[first]) continue;
-        if (!found || second_rarity(i) < second_rarity(second)) second = i;
-        found = true;
-    }
+// probe_at makes the probe of literal's bytes at first and second.
+LiteralSearch::Probe probe_at(std::string_view literal, bool fold_case, size_t first, size_t second) {
     auto fold_of = [&](size_t at) -> uint8_t {
         return fold_case && is_lower_letter(static_cast<unsigned char>(literal[at])) ? 0x20 : 0;
     };
     return LiteralSearch::Probe{uint32_t(first), uint32_t(second), static_cast<uint8_t>(literal[first]),
                                 static_cast<uint8_t>(literal[second]), fold_of(first), fold_of(second)};
+}
+
+// rarest_positions returns up to count positions of literal, the rarest bytes first, one
+// position for each different byte.
+std::vector<size_t> rarest_positions(std::string_view literal, bool fold_case, size_t count) {
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < literal.size(); ++i)
+        if (literal.find(literal[i]) == i) positions.push_back(i);
+    std::stable_sort(positions.begin(), positions.end(), [&](size_t a, size_t b) {
+        return rarity_of(static_cast<unsigned char>(literal[a]), fold_case) <
+               rarity_of(static_cast<unsigned char>(literal[b]), fold_case);
+    });
+    if (positions.size() > count) positions.resize(count);
+    return positions;
+}
+
+// make_probe takes the two rarest different bytes (the last byte twice when all are the
+// same): a fair guess before any text has been seen.
+LiteralSearch::Probe make_probe(std::string_view literal, bool fold_case) {
+    std::vector<size_t> rarest = rarest_positions(literal, fold_case, 2);
+    return probe_at(literal, fold_case, rarest[0], rarest.size() > 1 ? rarest[1] : literal.size() - 1);
+}
+
+// ADAPT_POSITIONS: adapt_to weighs the pairs among this many of a literal's rarest bytes.
+constexpr size_t ADAPT_POSITIONS = 5;
+
+// stops_in counts the positions of [begin, end) at which probe holds.
+size_t stops_in(const LiteralSearch::Probe& probe, const char* begin, const char* end) {
+    size_t reach = std::max(probe.offset1, probe.offset2);
+    size_t stops = 0;
+    for (const char* s = begin; size_t(end - s) > reach; ++s) stops += probe_holds(probe, s);
+    return stops;
 }
 
 }  // namespace
@@ -93,6 +106,25 @@ bool LiteralSearch::matches_at(size_t index, const char* at, const char* end) co
     for (size_t i = 0; i < literal.size(); ++i)
         if (lower_ascii(static_cast<unsigned char>(at[i])) != static_cast<unsigned char>(literal[i])) return false;
     return true;
+}
+
+void LiteralSearch::adapt_to(const char* begin, const char* end) {
+    for (size_t k = 0; k < searched_.size(); ++k) {
+        const std::string& literal = literals_[searched_[k]];
+        std::vector<size_t> rarest = rarest_positions(literal, fold_case_, ADAPT_POSITIONS);
+        size_t fewest = stops_in(probes_[k], begin, end);
+        for (size_t i = 0; i < rarest.size(); ++i) {
+            for (size_t j = i + 1; j < rarest.size(); ++j) {
+                Probe probe = probe_at(literal, fold_case_, rarest[i], rarest[j]);
+                size_t stops = stops_in(probe, begin, end);
+                if (stops < fewest) {
+                    fewest = stops;
+                    probes_[k] = probe;
+                }
+            }
+        }
+        max_offset_ = std::max({max_offset_, probes_[k].offset1, probes_[k].offset2});
+    }
 }
 
 const char* LiteralSearch::find(const char* begin, const char* end, size_t* which) const {

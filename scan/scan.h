@@ -52,14 +52,20 @@ void scan_map_case(const char* from, char* to, size_t size, CaseMapping mapping)
 uint8_t byte_rarity(unsigned char byte);
 
 // LiteralSearch finds occurrences of any of a few literals in a buffer (each literal adds
-// a little to the cost of every block searched). A candidate is found by testing two bytes of each literal, its rarest two, at
-// every position at once; then the whole literal is compared. With fold_case, ASCII letters
-// of the buffer match either case; the literals must then be given in lower case.
+// a little to the cost of every block searched). A candidate is found by testing two bytes
+// of each literal at every position at once, at first its two rarest bytes in ordinary
+// text, after adapt_to the two that are rarest together in the text at hand; then the
+// whole literal is compared. With fold_case, ASCII letters match either case.
 class LiteralSearch {
 public:
     // Literals that are empty or hold a line feed are kept but never found; the caller
     // decides what an empty literal means.
     LiteralSearch(const std::vector<std::string_view>& literals, bool fold_case);
+
+    // adapt_to chooses, for each literal, the two bytes that stop the search least often in
+    // [begin, end), a sample of the text to be searched (a few KiB suffice). Which bytes
+    // are probed changes only the speed of find, never its result.
+    void adapt_to(const char* begin, const char* end);
 
     // find returns the start of the leftmost occurrence in [begin, end) of any literal, or
     // null; *which (when given) receives the index of the literal found there (the first
