@@ -84,5 +84,24 @@ inline bool node_accepts(const unsigned char* node, unsigned char byte) {
     }
 }
 
+// ByteSet is a set of bytes, 256 bits.
+struct ByteSet {
+    uint64_t bits[4] = {0, 0, 0, 0};
+    bool has(unsigned char byte) const { return (bits[byte >> 6] >> (byte & 63)) & 1; }
+    void add(unsigned char byte) { bits[byte >> 6] |= uint64_t(1) << (byte & 63); }
+    bool operator==(const ByteSet& other) const {
+        return bits[0] == other.bits[0] && bits[1] == other.bits[1] && bits[2] == other.bits[2] &&
+               bits[3] == other.bits[3];
+    }
+};
+
+// accepted_bytes returns every byte node_accepts admits for node.
+inline ByteSet accepted_bytes(const unsigned char* node) {
+    ByteSet set;
+    for (int c = 1; c < 256; ++c)
+        if (node_accepts(node, static_cast<unsigned char>(c))) set.add(static_cast<unsigned char>(c));
+    return set;
+}
+
 // regreport passes message to the installed hook, if any.
 void regreport(const char* message);
