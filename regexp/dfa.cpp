@@ -18,7 +18,7 @@
 // NUL ends a line's text, and in a buffer of lines '\n' ends the line and leads back to the
 // start state (so the DFA runs straight through a buffer without stopping at each line).
 //
-// Cache. States live in one table with a fixed budget; an entry is a row offset, tagged
+// Cache. States live in one table with a fixed budget; an entry is a row's byte offset, tagged
 // when the state is accelerated, or one of the special values. When the budget is spent
 // the cache is emptied and the scan goes on; when that happens too often for the bytes
 // scanned (the states are not being reused), the scan gives up on the current line and the
@@ -47,6 +47,9 @@ constexpr uint32_t GIVE_UP = 0xFFFFFFFCu;      // returned by compute, never sto
 // MIN_BYTES_PER_STATE bytes per state built ends the scan of the line.
 constexpr uint64_t MIN_CLEARS = 3;
 constexpr uint64_t MIN_BYTES_PER_STATE = 10;
+
+// Entries hold row offsets in bytes below the ACCEL bit, so the cache stays well below 2 GiB.
+constexpr size_t MAX_CACHE_BYTES = size_t(1) << 30;
 
 // Acceleration pays when the bytes that leave a state are this few and this rare.
 constexpr int MAX_ESCAPE_BYTES = 16;
@@ -223,6 +226,10 @@ void LazyDfa::build(const unsigned char* program, size_t program_size, size_t ca
     nul_column_ = cls[0];
     for (int b = 0; b < 256; ++b) buffer_classes_[b] = line_classes_[b] = cls[b];
     buffer_classes_[uint8_t('\n')] = uint16_t(line_end_column_);
+    for (int b = 0; b < 256; ++b) {
+        buffer_offsets_[b] = uint32_t(buffer_classes_[b] * sizeof(uint32_t));
+        line_offsets_[b] = uint32_t(line_classes_[b] * sizeof(uint32_t));
+    }
 
     visited_.assign(program_size, 0);
     thread_mark_.assign(threads_.size(), 0);
@@ -241,7 +248,8 @@ void LazyDfa::build(const unsigned char* program, size_t program_size, size_t ca
     std::sort(begin_threads_.begin(), begin_threads_.end());
 
     // A cache too small for a few states would only thrash.
-    cache_bytes_ = std::max(cache_bytes, size_t(16) * (stride_ * sizeof(uint32_t) + sizeof(State) + 16) +
+    cache_bytes_ = std::min(cache_bytes, MAX_CACHE_BYTES);
+    cache_bytes_ = std::max(cache_bytes_, size_t(16) * (stride_ * sizeof(uint32_t) + sizeof(State) + 16) +
                                              (seed_threads_.size() + begin_threads_.size()) * sizeof(uint16_t) * 4);
     scanned_before_ = scanned_at_clear_ = states_at_clear_ = 0;
     stats_ = DfaStats{};
@@ -411,7 +419,7 @@ uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, con
         const State& state = states_[slot - 1];
         if (state.at_start == at_start && state.count == threads.size() &&
             std::equal(threads.begin(), threads.end(), pool_.begin() + state.first)) {
-            const uint32_t row = (slot - 1) * stride_;
+            const uint32_t row = (slot - 1) * row_bytes();
             for (const Accel& accel : accels_)
                 if (accel.row == row) return row | ACCEL;
             return row;
@@ -452,7 +460,7 @@ uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, con
     slots_[i] = index + 1;
     ++stats_.states_built;
 
-    const uint32_t row = index * stride_;
+    const uint32_t row = index * row_bytes();
     // Only the states a scan can stay in for long are worth the analysis: the start
     // state, the state of nothing in progress, and the dead state.
     if (accels_.size() < 4 && (threads.empty() || (!at_start && threads == seed_threads_) || row == 0)) {
@@ -491,12 +499,13 @@ void LazyDfa::analyse_acceleration(uint32_t index) {
         }
     }
     if (count > MAX_ESCAPE_BYTES || share > MAX_ESCAPE_SHARE) return;
-    accels_.push_back(Accel{index * stride_, ByteSetSearch(buffer_escape), ByteSetSearch(line_escape)});
+    if (index == 0) start_escape_share_ = share;
+    accels_.push_back(Accel{index * row_bytes(), ByteSetSearch(buffer_escape), ByteSetSearch(line_escape)});
 }
 
 // compute fills the entry of row's state for column and returns it (or GIVE_UP).
 uint32_t LazyDfa::compute(uint32_t row, unsigned column, const char* at) {
-    const State state = states_[row / stride_];
+    const State state = states_[row / row_bytes()];
     uint32_t entry;
     if (column == line_end_column_ || column == nul_column_) {
         const bool matched = line_end_matches(state);
@@ -511,7 +520,7 @@ uint32_t LazyDfa::compute(uint32_t row, unsigned column, const char* at) {
             if (cleared_) return entry;  // the row is gone with the old cache
         }
     }
-    table_[row + column] = entry;
+    table_[row / sizeof(uint32_t) + column] = entry;
     return entry;
 }
 
@@ -530,30 +539,39 @@ const char* LazyDfa::skip(uint32_t row, const char* p, const char* end, Mode mod
 
 LazyDfa::Outcome LazyDfa::scan(const char* begin, const char* end, Mode mode) {
     const uint16_t* classes = mode == Mode::BUFFER ? buffer_classes_ : line_classes_;
+    const uint32_t* offsets = mode == Mode::BUFFER ? buffer_offsets_ : line_offsets_;
     scan_begin_ = begin;
     const char* p = begin;
     uint32_t row = begin_entry_ & ~ACCEL;
     if (begin_entry_ & ACCEL) p = skip(row, p, end, mode);
     Outcome outcome{Result::NONE, nullptr};
     for (;;) {
-        const uint32_t* table = table_.data();
-        // The hot loop: plain transitions, four bytes a round.
+        // The hot loop: plain transitions, four bytes a round. Rows and column offsets are
+        // in bytes, so the load that depends on the previous state needs no arithmetic of
+        // its own: the next state is one load away from the last.
+        const char* table = reinterpret_cast<const char*>(table_.data());
+        auto next = [&](uint32_t from, char byte) {
+            const char* column = table + offsets[static_cast<unsigned char>(byte)];
+            uint32_t entry;
+            std::memcpy(&entry, column + from, sizeof entry);
+            return entry;
+        };
         while (end - p >= 4) {
-            const uint32_t n0 = table[row + classes[static_cast<unsigned char>(p[0])]];
+            const uint32_t n0 = next(row, p[0]);
             if (n0 >= ACCEL) break;
-            const uint32_t n1 = table[n0 + classes[static_cast<unsigned char>(p[1])]];
+            const uint32_t n1 = next(n0, p[1]);
             if (n1 >= ACCEL) {
                 row = n0;
                 p += 1;
                 break;
             }
-            const uint32_t n2 = table[n1 + classes[static_cast<unsigned char>(p[2])]];
+            const uint32_t n2 = next(n1, p[2]);
             if (n2 >= ACCEL) {
                 row = n1;
                 p += 2;
                 break;
             }
-            const uint32_t n3 = table[n2 + classes[static_cast<unsigned char>(p[3])]];
+            const uint32_t n3 = next(n2, p[3]);
             if (n3 >= ACCEL) {
                 row = n2;
                 p += 3;
@@ -563,7 +581,7 @@ LazyDfa::Outcome LazyDfa::scan(const char* begin, const char* end, Mode mode) {
             p += 4;
         }
         while (p < end) {
-            const uint32_t n = table[row + classes[static_cast<unsigned char>(*p)]];
+            const uint32_t n = next(row, *p);
             if (n >= ACCEL) break;
             row = n;
             ++p;
@@ -571,7 +589,7 @@ LazyDfa::Outcome LazyDfa::scan(const char* begin, const char* end, Mode mode) {
         if (p == end) break;
 
         const unsigned column = classes[static_cast<unsigned char>(*p)];
-        uint32_t entry = table_[row + column];
+        uint32_t entry = table_[row / sizeof(uint32_t) + column];
         if (entry == UNKNOWN) entry = compute(row, column, p);
         if (entry >= FIRST_SPECIAL) {
             if (entry == MATCH || entry == GIVE_UP) {
@@ -603,7 +621,7 @@ LazyDfa::Outcome LazyDfa::scan(const char* begin, const char* end, Mode mode) {
     // The end of the span: in LINE mode, and for a last line without its '\n', the line
     // ends here.
     if (mode == Mode::LINE || (end > begin && end[-1] != '\n')) {
-        uint32_t entry = table_[row + line_end_column_];
+        uint32_t entry = table_[row / sizeof(uint32_t) + line_end_column_];
         if (entry == UNKNOWN) entry = compute(row, line_end_column_, end);
         if (entry == MATCH) return Outcome{Result::MATCH, end};
     }

@@ -31,6 +31,7 @@ struct DfaStats {
     uint64_t states_built = 0;  // states added to the cache, over all its lives
     uint64_t cache_clears = 0;  // times the cache was full and was emptied
     uint64_t gave_up = 0;       // scans handed back because the cache was cleared too often
+    uint64_t bytes_scanned = 0; // bytes the scans went over (skipped ones included)
 };
 
 class LazyDfa {
@@ -54,12 +55,20 @@ public:
     // matches_every_line tells whether the empty text at a line's start already matches.
     bool matches_every_line() const { return every_line_; }
 
+    // start_escape_share is the estimated share of text bytes at which a scan leaves the
+    // accelerated start state, or a negative value when the start state is not accelerated.
+    double start_escape_share() const { return start_escape_share_; }
+
     // scan runs the DFA over [begin, end) from the start of a line. In BUFFER mode it stops
     // at the first line that contains a match; in LINE mode the span is one line, cut at
     // its first NUL. Bytes after a NUL up to the next '\n' belong to no line's text.
     Outcome scan(const char* begin, const char* end, Mode mode);
 
-    const DfaStats& stats() const { return stats_; }
+    DfaStats stats() const {
+        DfaStats stats = stats_;
+        stats.bytes_scanned = scanned_before_;
+        return stats;
+    }
 
 private:
     struct Thread {
@@ -92,6 +101,7 @@ private:
     void analyse_acceleration(uint32_t index);
     const char* skip(uint32_t row, const char* p, const char* end, Mode mode) const;
     size_t memory_used() const;
+    uint32_t row_bytes() const { return uint32_t(stride_ * sizeof(uint32_t)); }
 
     const unsigned char* program_ = nullptr;
     std::vector<Thread> threads_;
@@ -101,6 +111,8 @@ private:
 
     uint16_t buffer_classes_[256];  // byte -> column; '\n' -> the line-end column
     uint16_t line_classes_[256];    // byte -> column; '\n' -> its own class
+    uint32_t buffer_offsets_[256]; // byte -> offset of its column in a row, in bytes
+    uint32_t line_offsets_[256];
     std::vector<unsigned char> class_byte_;  // a byte of each class
     unsigned stride_ = 0;          // columns per row: the classes, then the line end
     unsigned line_end_column_ = 0;
@@ -118,6 +130,7 @@ private:
     std::vector<Accel> accels_;
     uint32_t begin_entry_ = 0;
     bool cleared_ = false;
+    double start_escape_share_ = -1;
 
     // Scratch for building states.
     std::vector<uint32_t> visited_;      // by program offset: generation
