@@ -659,6 +659,89 @@ TEST(MatcherDiff, LinesInARowOnOneRecord) {
     EXPECT_EQ(run.real_slots(), "@0:1-@0:4 - - - - - - - - -");
 }
 
+TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
+    // Lines far longer than the random ones, against the backtracker (which the tests above
+    // prove equal to the reference): repeated units that keep a DFA state busy for the
+    // whole line, and many random lines in one buffer. The 10,000,000-byte line of `abab...`
+    // with (a|b)+$ must be decided by the DFA alone, in a handful of states.
+    struct LongCase {
+        const char* pattern;
+        const char* unit;
+        const char* tail;
+    };
+    const LongCase cases[] = {
+        {"(a|b)+$", "ab", ""},   {"(a|b)+$", "ab", "c"},   {"(a|aa)*b", "a", "cb"}, {"(ab)*c", "ab", "xc"},
+        {"[a-z]+_t ", "ab ", "x_t "}, {"^(ab)+$", "ab", ""}, {"((a|b)*c)*d", "abc", "e"}, {"a.*b$", "a\xE9", "b"},
+    };
+    for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
+        const KernelLevel kernels = scan_select_kernels(level);
+        for (const LongCase& c : cases) {
+            CaptureHook hook;
+            RegexpPtr prog(regcompile(c.pattern));
+            ASSERT_NE(prog, nullptr) << c.pattern;
+            RegMatcherPtr selector(regmatcher(prog.get()));
+            std::string line;
+            while (line.size() < 200000) line += c.unit;
+            line += c.tail;
+            const int expected = regsearch(prog.get(), line.c_str());
+            EXPECT_EQ(regselect_line(selector.get(), line.data(), line.size()), expected) << c.pattern << c.tail;
+            const std::string buffer = "x\n" + line + "\n";
+            const char* found = regselect(selector.get(), buffer.data(), buffer.data() + buffer.size());
+            const int expected_first = regsearch(prog.get(), "x");
+            EXPECT_EQ(found, expected_first ? buffer.data() : expected ? buffer.data() + 2 : nullptr) << c.pattern;
+            EXPECT_TRUE(reported.empty());
+        }
+        scan_select_kernels(kernels);
+    }
+
+    RegexpPtr prog(regcompile("(a|b)+$"));
+    ASSERT_NE(prog, nullptr);
+    RegMatcherPtr selector(regmatcher(prog.get()));
+    std::string line(10'000'000, 'a');
+    for (size_t i = 1; i < line.size(); i += 2) line[i] = 'b';
+    EXPECT_EQ(regselect_line(selector.get(), line.data(), line.size()), 1);
+    line += "c\n";
+    EXPECT_EQ(regselect(selector.get(), line.data(), line.data() + line.size()), nullptr);
+    const RegMatcherStats stats = regmatcher_stats(selector.get());
+    EXPECT_EQ(stats.backtracked_lines, 0u);
+    EXPECT_EQ(stats.dfa.cache_clears, 0u);
+    EXPECT_LT(stats.dfa.states_built, 10u);
+
+    // Many random lines in one buffer, the lines selected against regsearch line by line.
+    TestRandom random(DEFAULT_SEED + 7);
+    for (int pattern_case = 0; pattern_case < 200; ++pattern_case) {
+        CaptureHook hook;
+        const std::string pattern = random_pattern(random);
+        RegexpPtr compiled(regcompile(pattern.c_str()));
+        if (compiled == nullptr) continue;
+        RegMatcherPtr matcher(regmatcher(compiled.get()));
+        std::string buffer;
+        std::vector<size_t> expected;
+        std::vector<size_t> starts;
+        for (int i = 0; i < 2000; ++i) {
+            const std::string text = random_line(random, pattern, 3000);
+            if (regsearch(compiled.get(), text.c_str()) == 1) expected.push_back(starts.size());
+            starts.push_back(buffer.size());
+            buffer += text + "\n";
+        }
+        std::vector<size_t> selected;
+        const char* end = buffer.data() + buffer.size();
+        for (const char* from = buffer.data(); from < end;) {
+            const char* found = regselect(matcher.get(), from, end);
+            if (found == nullptr) break;
+            const size_t index = size_t(std::lower_bound(starts.begin(), starts.end(), size_t(found - buffer.data())) -
+                                        starts.begin());
+            ASSERT_LT(index, starts.size());
+            ASSERT_EQ(starts[index], size_t(found - buffer.data())) << "not a line start";
+            selected.push_back(index);
+            from = index + 1 < starts.size() ? buffer.data() + starts[index + 1] : end;
+        }
+        EXPECT_EQ(selected, expected) << "pattern \"" << escape_text(pattern) << "\"";
+        EXPECT_TRUE(reported.empty());
+        if (HasFailure()) break;
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Damaged programs: the node-walk messages fail only the path being tried, and the search
 // goes on. The real matcher may report them fewer times, but must report the same kinds
