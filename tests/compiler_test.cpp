@@ -17,6 +17,7 @@
 #include "regexp/program.h"
 #include "regexp/regexp.h"
 #include "support/capture_hook.h"
+#include "support/program_check.h"
 #include "support/program_dump.h"
 #include "support/regexp_ptr.h"
 
@@ -487,99 +488,14 @@ TEST_F(CompilerTest, DamagedMagicIsRefusedByRegsub) {
 // ---- Structural invariants ----------------------------------------------------------------
 
 // expect_well_formed checks the rules every compiled program keeps and the matcher relies
-// on: one OP_END, last; links of OP_LOOP point backward, all other nonzero links forward,
-// always to a node; offset 0 only on OP_END and the repeated node of a simple repetition;
-// every chain of next links, from any node or alternative, reaches OP_END; at most one hint.
+// on, with the validator the fuzz targets share (support/program_check.h), and that the
+// program numbers exactly the groups its pattern opened.
 void expect_well_formed(const Regexp* re, int groups) {
-    const unsigned char* program = re->program;
-    ASSERT_EQ(program[0], REGEXP_MAGIC);
-    ASSERT_EQ(program[1], OP_ALT);
-    size_t length = program_length(re);
+    const size_t length = program_length(re);
     ASSERT_GT(length, 0u) << "no OP_END or an unknown opcode";
-
-    std::vector<size_t> nodes;
-    std::set<size_t> starts;
-    std::set<size_t> repeated;
-    for (size_t pos = 1; pos < length;) {
-        nodes.push_back(pos);
-        starts.insert(pos);
-        unsigned char op = program[pos];
-        size_t size = NODE_HEADER_SIZE;
-        if (op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF) {
-            size_t text = std::strlen(reinterpret_cast<const char*>(program + pos + NODE_HEADER_SIZE));
-            EXPECT_GE(text, 1u) << "empty text at " << pos;
-            size += text + 1;
-        }
-        if (op == OP_SIMPLE_STAR || op == OP_SIMPLE_PLUS) repeated.insert(pos + NODE_HEADER_SIZE);
-        pos += size;
-    }
-    ASSERT_EQ(program[nodes.back()], OP_END);
-
-    int opens = 0;
-    int closes = 0;
-    for (size_t pos : nodes) {
-        const unsigned char* node = program + pos;
-        unsigned char op = node_opcode(node);
-        unsigned offset = next_offset(node);
-        if (op == OP_END) {
-            EXPECT_EQ(pos, nodes.back()) << "a second OP_END";
-        }
-        opens += is_group_open(op);
-        closes += is_group_close(op);
-        if (repeated.count(pos) != 0) {
-            EXPECT_EQ(offset, 0u) << pos;
-            bool single = op == OP_ANY || op == OP_ONE_OF || op == OP_NONE_OF ||
-                          (op == OP_LITERAL && std::strlen(reinterpret_cast<const char*>(node_operand(node))) == 1);
-            EXPECT_TRUE(single) << "repeated node at " << pos;
-            continue;
-        }
-        if (offset == 0) {
-            EXPECT_EQ(op, OP_END) << "unlinked node at " << pos;
-            continue;
-        }
-        size_t target = op == OP_LOOP ? pos - offset : pos + offset;
-        if (op == OP_LOOP) {
-            EXPECT_LT(target, pos);
-        } else {
-            EXPECT_GT(target, pos);
-        }
-        EXPECT_EQ(starts.count(target), 1u) << "link from " << pos << " lands inside a node";
-    }
-    EXPECT_EQ(opens, groups);
-    EXPECT_EQ(closes, groups);
-
-    // Every chain reaches OP_END, without cycling.
-    auto reaches_end = [&](const unsigned char* node) {
-        for (size_t steps = 0; node != nullptr && steps <= nodes.size(); ++steps) {
-            if (node_opcode(node) == OP_END) return true;
-            node = next_node(node);
-        }
-        return false;
-    };
-    for (size_t pos : nodes) {
-        if (repeated.count(pos) != 0) continue;
-        EXPECT_TRUE(reaches_end(program + pos)) << "chain from " << pos;
-        if (program[pos] == OP_ALT) {
-            EXPECT_TRUE(reaches_end(program + pos + 3)) << "alternative of " << pos;
-        }
-    }
-
-    int hints = (re->first_char != '\0') + (re->anchored != 0) + (re->must_text != nullptr);
-    EXPECT_LE(hints, 1);
-    if (re->must_text != nullptr) {
-        EXPECT_EQ(re->must_length, static_cast<int32_t>(std::strlen(re->must_text)));
-        size_t at = static_cast<size_t>(reinterpret_cast<const unsigned char*>(re->must_text) - program);
-        EXPECT_EQ(starts.count(at - 3), 1u);
-        EXPECT_EQ(program[at - 3], OP_LITERAL);
-    } else {
-        EXPECT_EQ(re->must_length, 0);
-    }
-    if (re->first_char != '\0') {
-        EXPECT_EQ(program[4], OP_LITERAL);
-    }
-    if (re->anchored != 0) {
-        EXPECT_EQ(program[4], OP_LINE_START);
-    }
+    const ProgramCheck check = check_program(re, length);
+    EXPECT_EQ(check.fault, "") << "at offset " << check.offset;
+    EXPECT_EQ(check.shape.groups, groups);
 }
 
 // PatternGenerator writes random valid patterns from the whole grammar: literal runs with

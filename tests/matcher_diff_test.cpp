@@ -253,9 +253,9 @@ public:
         if (selected != expected && ++tally.failures <= MAX_REPORTED_FAILURES) {
             std::string lines;
             for (size_t i = 0; i < checked_.size(); ++i)
-                lines += "\n    " + std::to_string(i) + ": \"" + escape_text(checked_[i].text) + "\" -> " +
+                lines += "\n    " + std::to_string(i) + ": \"" + escape_bytes(checked_[i].text) + "\" -> " +
                          std::to_string(checked_[i].result);
-            ADD_FAILURE() << context << ": regselect over a buffer\n  pattern \"" << escape_text(pattern_)
+            ADD_FAILURE() << context << ": regselect over a buffer\n  pattern \"" << escape_bytes(pattern_)
                           << "\"\n  selected " << join_indices(selected) << ", expected " << join_indices(expected)
                           << lines;
         }
@@ -288,8 +288,8 @@ private:
         messages_expected_ += !exact_messages;
         if (selected != expected || (exact_messages && !reported.empty())) {
             if (++tally.failures <= MAX_REPORTED_FAILURES)
-                ADD_FAILURE() << context << "\n  pattern \"" << escape_text(pattern_) << "\"\n  line    \""
-                              << escape_text(std::string_view(line, length)) << "\"\n  regselect_line: " << selected
+                ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
+                              << escape_bytes(std::string_view(line, length)) << "\"\n  regselect_line: " << selected
                               << " messages " << describe_messages(reported) << "\n  reference: " << expected;
         }
         checked_.push_back({std::string(line, length), expected});
@@ -308,8 +308,8 @@ private:
     void fail(Tally& tally, const std::string& context, const char* line, const char* left_name,
               const Outcome& left, const char* right_name, const Outcome& right) {
         if (++tally.failures > MAX_REPORTED_FAILURES) return;
-        ADD_FAILURE() << context << "\n  pattern \"" << escape_text(pattern_) << "\"\n  line    \""
-                      << escape_text(line) << "\"\n  " << left_name << ": " << left.result << "  " << left.slots
+        ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
+                      << escape_bytes(line) << "\"\n  " << left_name << ": " << left.result << "  " << left.slots
                       << "  messages " << describe_messages(left.messages) << "\n  " << right_name << ": "
                       << right.result << "  " << right.slots << "  messages " << describe_messages(right.messages);
     }
@@ -391,8 +391,8 @@ const ExampleCase REFERENCE_EXAMPLES[] = {
 
 TEST(ReferenceMatcher, ReproducesTheWorkedExamples) {
     for (const ExampleCase& example : REFERENCE_EXAMPLES) {
-        SCOPED_TRACE(std::string("pattern \"") + escape_text(example.pattern) + "\" line \"" +
-                     escape_text(example.line) + "\"");
+        SCOPED_TRACE(std::string("pattern \"") + escape_bytes(example.pattern) + "\" line \"" +
+                     escape_bytes(example.line) + "\"");
         CaptureHook hook;
         RegexpPtr prog(regcompile(example.pattern));
         if (example.result == -2) {
@@ -644,7 +644,7 @@ TEST(MatcherDiff, LinesInARowOnOneRecord) {
     Tally tally;
     for (const Sequence& sequence : sequences) {
         PatternRun run(sequence.pattern);
-        ASSERT_TRUE(run.compiled()) << escape_text(sequence.pattern);
+        ASSERT_TRUE(run.compiled()) << escape_bytes(sequence.pattern);
         for (const char* line : sequence.lines) run.check_line(line, tally, "lines in a row");
         TestRandom random(DEFAULT_SEED);
         run.check_buffer(tally, "lines in a row", random);
@@ -736,7 +736,7 @@ TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
             selected.push_back(index);
             from = index + 1 < starts.size() ? buffer.data() + starts[index + 1] : end;
         }
-        EXPECT_EQ(selected, expected) << "pattern \"" << escape_text(pattern) << "\"";
+        EXPECT_EQ(selected, expected) << "pattern \"" << escape_bytes(pattern) << "\"";
         EXPECT_TRUE(reported.empty());
         if (HasFailure()) break;
     }

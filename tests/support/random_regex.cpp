@@ -216,21 +216,3 @@ std::string random_line(TestRandom& random, std::string_view pattern, size_t lon
     line.resize(length);
     return line;
 }
-
-std::string escape_text(std::string_view text) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte == '\\') {
-            out += "\\\\";
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            out += c;
-        } else {
-            out += "\\x";
-            out += HEX[byte >> 4];
-            out += HEX[byte & 0xF];
-        }
-    }
-    return out;
-}

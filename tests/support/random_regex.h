@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/escape_bytes.h"
+
 // TestRandom is splitmix64: tiny, fast and identical everywhere.
 class TestRandom {
 public:
@@ -34,7 +36,3 @@ std::string random_pattern(TestRandom& random, int max_pieces = 5);
 // random_line returns a NUL-free line, usually 0 to 60 bytes, sometimes up to
 // long_length, built mostly from the bytes that occur in pattern.
 std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length = 300);
-
-// escape_text renders bytes for a failure message: printable ASCII as is (backslash
-// doubled), everything else as \xHH.
-std::string escape_text(std::string_view text);
