@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "support/capture_hook.h"
 #include "support/program_check.h"
 #include "support/program_dump.h"
+#include "support/random_regex.h"
 #include "support/regexp_ptr.h"
 
 namespace {
@@ -498,136 +498,25 @@ void expect_well_formed(const Regexp* re, int groups) {
     EXPECT_EQ(check.shape.groups, groups);
 }
 
-// PatternGenerator writes random valid patterns from the whole grammar: literal runs with
-// 8-bit bytes, escapes, sets with ranges, groups (at most nine), alternation, all three
-// operators and both anchors. Each step returns whether what it wrote has WIDTH, so that
-// '*' and '+' only go where the compiler accepts them.
-class PatternGenerator {
-public:
-    explicit PatternGenerator(uint32_t seed) : rng_(seed) {}
-
-    std::string next(int* groups, bool* top_alternation) {
-        std::string out;
-        groups_ = 0;
-        int branches = alternation(out, 0);
-        *groups = groups_;
-        *top_alternation = branches > 1;
-        return out;
-    }
-
-private:
-    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
-
-    char ordinary_byte() {
-        static const std::string META = "^$.[()|?+*\\";
-        for (;;) {
-            char c = pick(3) == 0 ? static_cast<char>(0x80 + pick(128)) : static_cast<char>("abcxyz]{-}"[pick(10)]);
-            if (META.find(c) == std::string::npos) return c;
-        }
-    }
-
-    char set_byte() {
-        for (;;) {
-            char c = pick(4) == 0 ? static_cast<char>(1 + pick(255)) : static_cast<char>("abc.*^(|\\"[pick(9)]);
-            if (c != ']' && c != '-') return c;
-        }
-    }
-
-    // alternation returns the number of branches; width_ tells whether all had WIDTH.
-    int alternation(std::string& out, int depth) {
-        int branches = 1 + (pick(3) == 0 ? pick(3) : 0);
-        bool width = true;
-        for (int i = 0; i < branches; ++i) {
-            if (i > 0) out += '|';
-            width = branch(out, depth) && width;
-        }
-        width_ = width;
-        return branches;
-    }
-
-    bool branch(std::string& out, int depth) {
-        int pieces = pick(5);
-        bool width = false;
-        for (int i = 0; i < pieces; ++i) width = piece(out, depth) || width;
-        return width;
-    }
-
-    bool piece(std::string& out, int depth) {
-        bool width = atom(out, depth);
-        switch (pick(6)) {
-        case 0: out += '?'; return false;
-        case 1: if (width) { out += '*'; return false; } break;
-        case 2: if (width) { out += '+'; return true; } break;
-        default: break;
-        }
-        return width;
-    }
-
-    bool atom(std::string& out, int depth) {
-        int kinds = depth < 4 && groups_ < 9 ? 9 : 8;
-        switch (pick(kinds)) {
-        case 0: out += '^'; return false;
-        case 1: out += '$'; return false;
-        case 2: out += '.'; return true;
-        case 3: set(out); return true;
-        case 4: out += '\\'; out += static_cast<char>(1 + pick(255)); return true;
-        case 5: case 6: case 7: {
-            int length = 1 + pick(4);
-            for (int i = 0; i < length; ++i) out += ordinary_byte();
-            return true;
-        }
-        default:
-            ++groups_;
-            out += '(';
-            alternation(out, depth + 1);
-            out += ')';
-            return width_;
-        }
-    }
-
-    void set(std::string& out) {
-        out += '[';
-        if (pick(3) == 0) out += '^';
-        // A leading ']' or '-' is a member; a leading '^' would be read as negation.
-        char first = pick(4) == 0 ? "]-"[pick(2)] : set_byte();
-        out += first == '^' ? 'a' : first;
-        int members = 1 + pick(4);
-        for (int i = 0; i < members; ++i) {
-            if (pick(3) == 0) {
-                int low = 1 + pick(255);
-                int high = low + pick(256 - low);
-                if (low == ']' || low == '-' || high == ']' || high == '-') {
-                    out += set_byte();  // never leave the set empty: "[]" would not close it
-                    continue;
-                }
-                out += static_cast<char>(low);
-                out += '-';
-                out += static_cast<char>(high);
-            } else {
-                out += set_byte();
-            }
-        }
-        if (pick(4) == 0) out += '-';
-        out += ']';
-    }
-
-    std::mt19937 rng_;
-    int groups_ = 0;
-    bool width_ = false;
-};
-
 uint32_t test_seed() {
     const char* text = std::getenv("QUARNEL_SEED");
     return text != nullptr ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 20240611u;
 }
 
 TEST_F(CompilerTest, RandomValidPatternsAreWellFormed) {
+    // Valid patterns from the whole grammar, with bytes from the whole range: literal runs
+    // with 8-bit bytes, quoted bytes, sets with ranges, up to nine groups, alternation, all
+    // three operators and both anchors.
     uint32_t seed = test_seed();
-    PatternGenerator generator(seed);
+    TestRandom random(seed);
+    PatternOptions options;
+    options.valid_only = true;
+    options.wide_bytes = true;
     for (int i = 0; i < 5000; ++i) {
-        int groups;
-        bool top_alternation;
-        std::string pattern = generator.next(&groups, &top_alternation);
+        PatternShape shape;
+        std::string pattern = random_pattern(random, options, &shape);
+        const int groups = shape.groups;
+        const bool top_alternation = shape.top_alternation;
         SCOPED_TRACE("seed " + std::to_string(seed) + " case " + std::to_string(i) + ": " + escape_bytes(pattern));
         reported.clear();
         RegexpPtr re = compile(pattern);
