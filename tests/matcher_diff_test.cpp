@@ -659,6 +659,54 @@ TEST(MatcherDiff, LinesInARowOnOneRecord) {
     EXPECT_EQ(run.real_slots(), "@0:1-@0:4 - - - - - - - - -");
 }
 
+TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
+    // The literals the prefilter searches for: one that every match contains, one per
+    // alternative, none where a match may lack every literal or the set would stop the
+    // search too often (then the DFA runs alone).
+    struct LiteralCase {
+        const char* pattern;
+        std::vector<std::string> literals;
+    };
+    const LiteralCase cases[] = {
+        {"[a-z]+_t ", {"_t "}},
+        {"([a-z]+)=([0-9]+)", {"="}},
+        {"foo|bar", {"bar", "foo"}},
+        {"(foo|bar)[0-9]*=", {"bar", "foo"}},  // two rare pairs stop less often than "="
+        {"x?(zq|jk)", {"jk", "zq"}},
+        {"[a-z]+", {}},
+        {"foo|b*", {}},
+        {"(foo)*bar?", {"ba"}},  // the group may be skipped, the "r" too
+        {"^#define", {"#define"}},
+        {"[0-9]+\\.[0-9]+", {}},  // the accelerated start state stops less often than "."
+    };
+    for (const LiteralCase& c : cases) {
+        CaptureHook hook;
+        RegexpPtr prog(regcompile(c.pattern));
+        ASSERT_NE(prog, nullptr) << c.pattern;
+        RegMatcherPtr selector(regmatcher(prog.get()));
+        ASSERT_NE(selector, nullptr);
+        std::vector<std::string> literals = regmatcher_stats(selector.get()).literals;
+        std::sort(literals.begin(), literals.end());
+        EXPECT_EQ(literals, c.literals) << c.pattern;
+    }
+
+    // A line feed inside a line given alone is an ordinary byte, as it is to regsearch.
+    CaptureHook hook;
+    RegexpPtr dot(regcompile("a.b"));
+    RegMatcherPtr dot_selector(regmatcher(dot.get()));
+    EXPECT_EQ(regselect_line(dot_selector.get(), "a\nb", 3), 1);
+    EXPECT_EQ(regselect_line(dot_selector.get(), "a\0b", 3), 0);
+
+    // Failures go through the hook with the engine's own messages.
+    EXPECT_EQ(regmatcher(nullptr), nullptr);
+    EXPECT_EQ(regselect(nullptr, "a\n", nullptr), nullptr);
+    EXPECT_EQ(regselect_line(nullptr, "a", 1), 0);
+    dot->program[0] = 0;
+    EXPECT_EQ(regmatcher(dot.get()), nullptr);
+    EXPECT_EQ(reported, (std::vector<std::string>{"NULL parameter", "NULL parameter", "NULL parameter",
+                                                  "corrupted program"}));
+}
+
 TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
     // Lines far longer than the random ones, against the backtracker (which the tests above
     // prove equal to the reference): repeated units that keep a DFA state busy for the
