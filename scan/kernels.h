@@ -23,6 +23,8 @@ struct ScanKernels {
     // before end. max_offset is the largest offset of the probes.
     Candidates (*find_candidates)(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
                                   const char* begin, const char* end);
+    // find_in_set returns the first position of [begin, end) whose byte is in the set.
+    const char* (*find_in_set)(const ByteSetSearch::Tables& set, const char* begin, const char* end);
 };
 
 extern const ScanKernels PLAIN_KERNELS;
@@ -38,6 +40,9 @@ inline bool probe_holds(const LiteralSearch::Probe& probe, const char* s) {
     return (static_cast<uint8_t>(s[probe.offset1]) | probe.fold1) == probe.byte1 &&
            (static_cast<uint8_t>(s[probe.offset2]) | probe.fold2) == probe.byte2;
 }
+
+// find_in_set_tail is the byte-at-a-time set search both tables use for what is left.
+const char* find_in_set_tail(const ByteSetSearch::Tables& set, const char* begin, const char* end);
 
 // find_candidate_tail is the byte-at-a-time search both tables use for what is left.
 Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end);

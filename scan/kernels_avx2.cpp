@@ -189,7 +189,32 @@ QUARNEL_AVX2 Candidates avx2_find_candidates(const LiteralSearch::Probe* probes,
     return find_candidate_tail(probes, count, s, end);
 }
 
-const ScanKernels AVX2_KERNELS = {avx2_count_byte, avx2_stretch, avx2_map_case, avx2_find_candidates};
+// avx2_find_in_set classifies 32 bytes at a time by their nibbles (see ByteSetSearch) and
+// checks each candidate against the exact table.
+QUARNEL_AVX2 const char* avx2_find_in_set(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
+    if (set.count == 0) return nullptr;
+    const __m256i low_table =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.low)));
+    const __m256i high_table =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.high)));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i zero = _mm256_setzero_si256();
+    const char* p = begin;
+    for (; size_t(end - p) >= 32; p += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        __m256i low = _mm256_shuffle_epi8(low_table, _mm256_and_si256(v, nibble));
+        __m256i high = _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+        uint32_t candidates = ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(low, high), zero)));
+        for (; candidates != 0; candidates &= candidates - 1) {
+            const char* at = p + __builtin_ctz(candidates);
+            if (set.member[static_cast<unsigned char>(*at)]) return at;
+        }
+    }
+    return find_in_set_tail(set, p, end);
+}
+
+const ScanKernels AVX2_KERNELS = {avx2_count_byte, avx2_stretch, avx2_map_case, avx2_find_candidates,
+                                  avx2_find_in_set};
 
 }  // namespace
 

@@ -49,7 +49,19 @@ Candidates plain_find_candidates(const LiteralSearch::Probe* probes, size_t coun
     return find_candidate_tail(probes, count, begin, end);
 }
 
+const char* plain_find_in_set(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
+    if (set.count == 0) return nullptr;
+    if (set.count == 1) return static_cast<const char*>(std::memchr(begin, set.only, size_t(end - begin)));
+    return find_in_set_tail(set, begin, end);
+}
+
 }  // namespace
+
+const char* find_in_set_tail(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
+    for (const char* p = begin; p < end; ++p)
+        if (set.member[static_cast<unsigned char>(*p)]) return p;
+    return nullptr;
+}
 
 Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end) {
     for (const char* s = begin; s < end; ++s) {
@@ -62,4 +74,5 @@ Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count,
     return Candidates{nullptr, 0};
 }
 
-const ScanKernels PLAIN_KERNELS = {plain_count_byte, plain_stretch, plain_map_case, plain_find_candidates};
+const ScanKernels PLAIN_KERNELS = {plain_count_byte, plain_stretch, plain_map_case, plain_find_candidates,
+                                   plain_find_in_set};

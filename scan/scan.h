@@ -89,3 +89,29 @@ private:
     uint32_t max_offset_ = 0;       // the largest probe offset
     bool fold_case_;
 };
+
+// ByteSetSearch finds the first byte of a buffer that belongs to a set: the few bytes that
+// leave a DFA state which loops on all the others. The vector form classifies 32 bytes at
+// once by their two nibbles (each byte's low and high nibble index two 16-entry tables of
+// bucket bits, and a byte is a candidate when the two share a bit); a set whose high
+// nibbles need more than eight different low-nibble patterns gets a superset there, so
+// every candidate is checked against the exact table. Both forms return the same position.
+class ByteSetSearch {
+public:
+    // member[b] tells whether byte b belongs to the set.
+    explicit ByteSetSearch(const bool member[256]);
+
+    // find returns the first position in [begin, end) whose byte is in the set, or null.
+    const char* find(const char* begin, const char* end) const;
+
+    struct Tables {
+        uint8_t low[16];    // bucket bits by low nibble
+        uint8_t high[16];   // bucket bits by high nibble
+        bool member[256];   // the exact set
+        int count;          // how many bytes the set holds
+        unsigned char only; // the byte, when count is 1
+    };
+
+private:
+    Tables tables_;
+};

@@ -176,6 +176,35 @@ TEST(Scan, LiteralSearchAtTheEdgesOfLongBuffers) {
     });
 }
 
+TEST(Scan, ByteSetSearchFindsTheFirstMemberByte) {
+    // Sets from one byte to a hundred, drawn both from the buffer's own alphabet and from
+    // every high nibble (more than eight low-nibble patterns: the vector tables then hold a
+    // superset and must still give the exact first member), searched from odd starts.
+    std::mt19937 rng(11);
+    for_each_level([&] {
+        for (int round = 0; round < 6000; ++round) {
+            std::string text = std::string(rng() % 8, 'q') + random_buffer(rng, rng() % 400);
+            bool member[256] = {};
+            const size_t members = 1 + (rng() % 4 == 0 ? rng() % 100 : rng() % 4);
+            for (size_t k = 0; k < members; ++k) {
+                unsigned char byte = rng() % 2 == 0 && !text.empty() ? static_cast<unsigned char>(text[rng() % text.size()])
+                                                                     : static_cast<unsigned char>(rng() % 256);
+                member[byte] = true;
+            }
+            if (rng() % 50 == 0) std::fill(std::begin(member), std::end(member), false);  // the empty set
+            ByteSetSearch search(member);
+            for (size_t from = 0; from <= text.size(); from += 1 + rng() % 64) {
+                const char* begin = text.data() + from;
+                const char* end = text.data() + text.size();
+                const char* expected = nullptr;
+                for (const char* p = begin; p < end && expected == nullptr; ++p)
+                    if (member[static_cast<unsigned char>(*p)]) expected = p;
+                ASSERT_EQ(search.find(begin, end), expected) << "round " << round << " from " << from;
+            }
+        }
+    });
+}
+
 TEST(Scan, ForcedPlainKernelsStayPlain) {
     KernelLevel before = scan_select_kernels(KernelLevel::PLAIN);
     EXPECT_EQ(scan_kernel_level(), KernelLevel::PLAIN);
