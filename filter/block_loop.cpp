@@ -2,25 +2,30 @@
 //
 // The input is read in blocks of READ_BLOCK_SIZE into one buffer that stays in the cache,
 // and everything happens where the bytes lie: the buffer is searched as a whole for the
-// find strings (or every line is taken, or none), and only around a hit are the line feeds
-// that bound its line looked for. The lines between two hits are counted in bulk, and when
-// they are to be written (-iv, or no selection) they go out as one piece, straight from
-// the buffer. Line numbers are a decimal text incremented in place. A block is processed up
-// to its last line feed; the partial line after it moves to the front of the buffer before
-// the next read, and the buffer doubles when one line fills it.
+// next line that matches (or every line is taken, or none), and only around a hit are the
+// line feeds that bound its line looked for. The lines between two matching lines are
+// counted in bulk, and when they are to be written (-iv, or no selection) they go out as
+// one piece, straight from the buffer. Line numbers are a decimal text incremented in
+// place. A block is processed up to its last line feed; the partial line after it is kept
+// for the next read (see ReadBuffer).
+//
+// Find strings are searched with LiteralSearch (scan/); a -reg pattern with the engine's
+// selection matcher (regselect: a lazy DFA behind a literal prefilter). With -sub, only a
+// line that matched is searched again by the backtracker (regsearch), for the slots its
+// expansion is made from.
 //
 // A NUL ends a line's text. The common NUL-free input pays for that rule only on the lines
 // it writes: a stretch written whole is checked for NULs in the same pass that counts its
-// line feeds, and a line selected by a hit is checked for a NUL before the end of the hit.
+// line feeds, and a line that matched is checked for a NUL before its end.
 //
-// With -reg the pattern decides for each line (regsearch), and with -sub a matched line is
-// replaced by its expansion. filter_lines_by_line (line_loop.cpp) is the plain reference
-// this loop is tested against (tests/line_loop_test.cpp, fuzz/filter_fuzz.cpp).
+// filter_lines_by_line (line_loop.cpp) is the plain reference this loop is tested against
+// (tests/line_loop_test.cpp, fuzz/filter_fuzz.cpp).
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -199,7 +204,7 @@ enum class Selection {
     EVERY_LINE,    // no selection option, or an empty find string
     NO_LINE,       // an empty find string under -iv
     FIND_STRINGS,  // the find strings, searched buffer-wide
-    PATTERN,       // -reg, line by line
+    PATTERN,       // -reg: the pattern's selection matcher, buffer-wide
 };
 
 Selection selection_of(const FilterSettings& settings) {
@@ -216,8 +221,23 @@ std::vector<std::string_view> find_string_views(const FilterSettings& settings) 
     return views;
 }
 
+// RegMatcherFree releases a pattern's selection matcher.
+struct RegMatcherFree {
+    void operator()(RegMatcher* matcher) const { regmatcher_free(matcher); }
+};
+
+// MatchedLine is a line that a find string or the pattern selects: where it starts, where
+// its text ends (at its first NUL or its line feed) and its line feed.
+struct MatchedLine {
+    char* start;
+    char* text_end;
+    char* line_feed;
+};
+
 // BlockProcessor selects and writes the lines of one region of the buffer at a time and
-// keeps the counts.
+// keeps the counts. Find strings and patterns take the same road: find the next line that
+// matches in the whole region, count (or, under -iv, write) the lines before it in bulk,
+// then write (or skip) that line.
 class BlockProcessor {
 public:
     BlockProcessor(const FilterSettings& settings, OutputBuffer& out)
@@ -226,6 +246,7 @@ public:
           search_(find_string_views(settings), settings.ignore_case),
           writer_(settings, out) {
         if (settings.sub_template) sub_template_ = settings.sub_template->c_str();
+        if (selection_ == Selection::PATTERN) matcher_.reset(regmatcher(settings.pattern.get()));
     }
 
     // process handles the complete lines of [begin, end): end[-1] is a line feed.
@@ -242,13 +263,13 @@ public:
             result_.lines_read += scan_count_byte(begin, end, '\n');
             break;
         case Selection::FIND_STRINGS:
-            if (settings_.invert)
+        case Selection::PATTERN:
+            if (selection_ == Selection::PATTERN && matcher_ == nullptr)
+                process_pattern_by_line(begin, end);
+            else if (settings_.invert)
                 process_inverted(begin, end);
             else
-                process_hits(begin, end);
-            break;
-        case Selection::PATTERN:
-            process_pattern(begin, end);
+                process_matches(begin, end);
             break;
         }
     }
@@ -263,60 +284,88 @@ private:
         result_.lines_read += count;
     }
 
-    // hit_line finds the next line of [from, end) that holds a find string before any NUL
-    // of its own: it returns its start and sets *text_end to the end of its text.
-    const char* hit_line(const char* from, const char* end, const char** text_end) const {
+    // next_match finds the first line of [from, end) that matches: that holds a find string
+    // before any NUL of its own, or in which the pattern matches.
+    bool next_match(char* from, char* end, MatchedLine* match) const {
+        if (selection_ == Selection::PATTERN) {
+            const char* line = regselect(matcher_.get(), from, end);
+            if (line == nullptr) return false;
+            char* start = from + (line - from);
+            char* line_feed = const_cast<char*>(find_line_feed(start, end));
+            const char* nul = find_nul(start, line_feed);
+            *match = MatchedLine{start, nul != nullptr ? start + (nul - start) : line_feed, line_feed};
+            return true;
+        }
         while (from < end) {
             const char* hit = search_.find(from, end);
-            if (hit == nullptr) return nullptr;
-            const char* line = find_last_line_feed(from, hit);
-            line = line != nullptr ? line + 1 : from;
-            const char* line_feed = find_line_feed(hit, end);
-            const char* nul = find_nul(line, line_feed);
+            if (hit == nullptr) return false;
+            const char* before = find_last_line_feed(from, hit);
+            char* start = before != nullptr ? from + (before - from) + 1 : from;
+            char* line_feed = const_cast<char*>(find_line_feed(hit, end));
+            const char* nul = find_nul(start, line_feed);
             // Past a NUL the line holds no text: look again within its text alone.
-            if (nul == nullptr || search_.find(line, nul) != nullptr) {
-                *text_end = nul != nullptr ? nul : line_feed;
-                return line;
+            if (nul == nullptr || search_.find(start, nul) != nullptr) {
+                *match = MatchedLine{start, nul != nullptr ? start + (nul - start) : line_feed, line_feed};
+                return true;
             }
             from = line_feed + 1;
         }
-        return nullptr;
+        return false;
     }
 
-    // process_hits writes the lines that hold a find string; the lines between are only
-    // counted.
-    void process_hits(const char* begin, const char* end) {
-        for (const char* from = begin; from < end;) {
-            const char* text_end = nullptr;
-            const char* line = hit_line(from, end, &text_end);
-            if (line == nullptr) {
+    // process_matches writes the lines that match; the lines between are only counted.
+    void process_matches(char* begin, char* end) {
+        MatchedLine match;
+        for (char* from = begin; from < end;) {
+            if (!next_match(from, end, &match)) {
                 result_.lines_read += scan_count_byte(from, end, '\n');
                 return;
             }
-            result_.lines_read += scan_count_byte(from, line, '\n');
-            writer_.write_line(line, size_t(text_end - line), result_.lines_read);
+            result_.lines_read += scan_count_byte(from, match.start, '\n');
+            write_match(match);
+            from = match.line_feed + 1;
+        }
+    }
+
+    // write_match writes a line that matched: as it is or, under -sub, replaced by the
+    // expansion of the template from the match that the backtracker finds in it. (Should the
+    // backtracker find none, its answer stands and the line is not selected.)
+    void write_match(const MatchedLine& match) {
+        if (sub_template_ == nullptr || selection_ != Selection::PATTERN) {
+            writer_.write_line(match.start, size_t(match.text_end - match.start), result_.lines_read);
             ++result_.lines_written;
+        } else {
+            *match.line_feed = '\0';  // the line as a C string, for the slots
+            size_t length = 0;
+            const char* text = regsearch(settings_.pattern.get(), match.start) == 1
+                                   ? expander_.expand(settings_.pattern.get(), sub_template_, length)
+                                   : nullptr;
+            *match.line_feed = '\n';
+            if (text != nullptr) {
+                writer_.write_line(text, length, result_.lines_read);
+                ++result_.lines_written;
+            }
+        }
+        ++result_.lines_read;
+    }
+
+    // process_inverted writes the lines that do not match, the stretches between two lines
+    // that do as one piece each.
+    void process_inverted(char* begin, char* end) {
+        MatchedLine match;
+        for (char* from = begin; from < end;) {
+            bool found = next_match(from, end, &match);
+            take_lines(from, found ? match.start : end);
+            if (!found) return;
             ++result_.lines_read;
-            from = find_line_feed(text_end, end) + 1;
+            from = match.line_feed + 1;
         }
     }
 
-    // process_inverted writes the lines that hold no find string, the stretches between
-    // two lines that do as one piece each.
-    void process_inverted(const char* begin, const char* end) {
-        for (const char* from = begin; from < end;) {
-            const char* text_end = nullptr;
-            const char* line = hit_line(from, end, &text_end);
-            take_lines(from, line != nullptr ? line : end);
-            if (line == nullptr) return;
-            ++result_.lines_read;
-            from = find_line_feed(text_end, end) + 1;
-        }
-    }
-
-    // process_pattern lets the pattern decide line by line; a line is searched as a C
+    // process_pattern_by_line lets the pattern decide line by line with the backtracker,
+    // for a pattern the engine could not prepare for selection; a line is searched as a C
     // string, its line feed turned into a NUL while it is looked at.
-    void process_pattern(char* begin, char* end) {
+    void process_pattern_by_line(char* begin, char* end) {
         Regexp* pattern = settings_.pattern.get();
         for (char* line = begin; line < end;) {
             char* line_feed = const_cast<char*>(find_line_feed(line, end));
@@ -345,6 +394,7 @@ private:
     Selection selection_;
     LiteralSearch search_;
     bool adapted_ = false;
+    std::unique_ptr<RegMatcher, RegMatcherFree> matcher_;  // -reg: the DFA and its prefilter
     LineWriter writer_;
     const char* sub_template_ = nullptr;
     TemplateExpander expander_;

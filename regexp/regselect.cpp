@@ -31,6 +31,8 @@ size_t cache_bytes_setting = DEFAULT_DFA_CACHE_BYTES;
 // costs about this many times a stop of the accelerated scan.
 constexpr double PREFILTER_ADVANTAGE = 4;
 bool prefilter_setting = true;
+// How much of the first region searched chooses the bytes the prefilter probes.
+constexpr size_t PREFILTER_SAMPLE_SIZE = 32 * 1024;
 
 struct FreeDeleter {
     void operator()(Regexp* prog) const { std::free(prog); }
@@ -44,6 +46,7 @@ struct RegMatcher {
     LazyDfa dfa;
     std::vector<std::string> literals;
     std::unique_ptr<LiteralSearch> prefilter;
+    bool prefilter_adapted = false;  // its probes chosen on the first region searched
     std::vector<char> line_copy;  // a NUL-terminated copy of a line for the backtracker
     uint64_t candidates = 0;
     uint64_t backtracked_lines = 0;
@@ -187,6 +190,10 @@ const char* regselect(RegMatcher* matcher, const char* begin, const char* end) {
     }
     if (matcher->dfa.matches_every_line()) return begin;
     if (matcher->prefilter == nullptr) return dfa_region(matcher, begin, end);
+    if (!matcher->prefilter_adapted) {
+        matcher->prefilter->adapt_to(begin, begin + std::min(size_t(end - begin), PREFILTER_SAMPLE_SIZE));
+        matcher->prefilter_adapted = true;
+    }
 
     for (const char* from = begin; from < end;) {
         const char* hit = matcher->prefilter->find(from, end);
