@@ -22,182 +22,21 @@
 // (tests/line_loop_test.cpp, fuzz/filter_fuzz.cpp).
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "filter/line_loop.h"
+#include "filter/line_writer.h"
+#include "filter/read_buffer.h"
 #include "filter/regex_options.h"
 #include "regexp/regexp.h"
 #include "scan/scan.h"
 
 namespace {
-
-const char* find_line_feed(const char* begin, const char* end) {
-    return static_cast<const char*>(std::memchr(begin, '\n', size_t(end - begin)));
-}
-
-const char* find_nul(const char* begin, const char* end) {
-    return static_cast<const char*>(std::memchr(begin, '\0', size_t(end - begin)));
-}
-
-// find_last_line_feed returns the last line feed of [begin, end), or null. The distance it
-// walks back is the length of one line.
-const char* find_last_line_feed(const char* begin, const char* end) {
-    for (const char* p = end; p > begin;)
-        if (*--p == '\n') return p;
-    return nullptr;
-}
-
-// LineNumberText is the "%5u: " prefix of the current line number, kept as text: moving
-// on by one line changes the last digit or carries, instead of formatting anew.
-class LineNumberText {
-public:
-    LineNumberText() { set(0); }
-
-    // text returns the prefix of number and its length.
-    std::string_view text(uint64_t number) {
-        if (number == number_ + 1)
-            increment();
-        else if (number != number_)
-            set(number);
-        return std::string_view(text_ + first_, TEXT_END + 2 - first_);
-    }
-
-private:
-    static constexpr size_t TEXT_END = 24;  // digits end here, ": " follows
-    static constexpr size_t MIN_WIDTH = 5;
-
-    void set(uint64_t number) {
-        number_ = number;
-        std::memset(text_, ' ', TEXT_END);
-        char digits[20];
-        size_t count = size_t(std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
-        std::memcpy(text_ + TEXT_END - count, digits, count);
-        digits_ = count;
-        text_[TEXT_END] = ':';
-        text_[TEXT_END + 1] = ' ';
-        first_ = TEXT_END - std::max(digits_, MIN_WIDTH);
-    }
-
-    void increment() {
-        ++number_;
-        for (size_t at = TEXT_END - 1;; --at) {
-            if (text_[at] == ' ') {  // carried past the first digit: one more digit
-                text_[at] = '1';
-                ++digits_;
-                first_ = TEXT_END - std::max(digits_, MIN_WIDTH);
-                return;
-            }
-            if (text_[at] != '9') {
-                ++text_[at];
-                return;
-            }
-            text_[at] = '0';
-        }
-    }
-
-    char text_[TEXT_END + 2];
-    uint64_t number_ = 0;
-    size_t digits_ = 0;
-    size_t first_ = 0;
-};
-
-// LineWriter writes selected lines: number, case conversion, text, line feed.
-class LineWriter {
-public:
-    LineWriter(const FilterSettings& settings, OutputBuffer& out) : out_(out), numbers_(settings.line_numbers) {
-        if (settings.to_lower)
-            mapping_ = CaseMapping::TO_LOWER;
-        else if (settings.to_upper)
-            mapping_ = CaseMapping::TO_UPPER;
-    }
-
-    // write_line writes one line's text, whose number among the lines read is number.
-    void write_line(const char* text, size_t length, uint64_t number) {
-        if (numbers_) {
-            std::string_view prefix = number_text_.text(number);
-            out_.append(prefix.data(), prefix.size());
-        }
-        write_text(text, length);
-        out_.append_byte('\n');
-    }
-
-    // write_stretch writes the complete lines of [begin, end), every one ended by a line feed;
-    // the first is number first. It returns how many lines there were.
-    uint64_t write_stretch(const char* begin, const char* end, uint64_t first) {
-        if (begin == end) return 0;
-        if (numbers_) return write_each(begin, end, first);
-        StretchStats stats = scan_stretch(begin, end);
-        if (stats.first_nul == nullptr) {
-            write_text(begin, size_t(end - begin));
-            return stats.line_feeds;
-        }
-        // Up to the line that holds the NUL in one piece, that line cut at the NUL, then on.
-        const char* line = begin;
-        if (const char* before = find_last_line_feed(begin, stats.first_nul))
-            line = before + 1;
-        uint64_t count = write_stretch(begin, line, first);
-        const char* line_feed = find_line_feed(stats.first_nul, end);
-        write_line(line, size_t(stats.first_nul - line), first + count);
-        return count + 1 + write_stretch(line_feed + 1, end, first + count + 1);
-    }
-
-private:
-    // write_each writes the lines of [begin, end) one by one, each with its number. A short
-    // line goes into the output in one place: its number, its text and its line feed.
-    uint64_t write_each(const char* begin, const char* end, uint64_t first) {
-        bool has_nul = scan_stretch(begin, end).first_nul != nullptr;
-        uint64_t number = first;
-        for (const char* line = begin; line < end; ++number) {
-            const char* line_feed = find_line_feed(line, end);
-            const char* text_end = line_feed;
-            if (has_nul)
-                if (const char* nul = find_nul(line, line_feed)) text_end = nul;
-            size_t length = size_t(text_end - line);
-            if (mapping_ || length > SHORT_LINE || out_.capacity() < SHORT_LINE + LINE_NUMBER_TEXT_SIZE + 1) {
-                write_line(line, length, number);
-            } else {
-                std::string_view prefix = number_text_.text(number);
-                char* at = out_.reserve(prefix.size() + length + 1);
-                std::memcpy(at, prefix.data(), prefix.size());
-                std::memcpy(at + prefix.size(), line, length);
-                at[prefix.size() + length] = '\n';
-                out_.commit(prefix.size() + length + 1);
-            }
-            line = line_feed + 1;
-        }
-        return number - first;
-    }
-
-    // SHORT_LINE: lines up to this long are numbered and written in one place.
-    static constexpr size_t SHORT_LINE = 256;
-
-    // write_text writes bytes as they are or case-converted on their way into the output.
-    void write_text(const char* text, size_t length) {
-        if (!mapping_) {
-            out_.append(text, length);
-            return;
-        }
-        while (length > 0) {
-            size_t piece = std::min(length, out_.capacity());
-            scan_map_case(text, out_.reserve(piece), piece, *mapping_);
-            out_.commit(piece);
-            text += piece;
-            length -= piece;
-        }
-    }
-
-    OutputBuffer& out_;
-    bool numbers_;
-    std::optional<CaseMapping> mapping_;
-    LineNumberText number_text_;
-};
 
 // Selection is how a run picks its lines.
 enum class Selection {
@@ -291,18 +130,18 @@ private:
             const char* line = regselect(matcher_.get(), from, end);
             if (line == nullptr) return false;
             char* start = from + (line - from);
-            char* line_feed = const_cast<char*>(find_line_feed(start, end));
-            const char* nul = find_nul(start, line_feed);
+            char* line_feed = scan_find_byte(start, end, '\n');
+            const char* nul = scan_find_byte(start, line_feed, '\0');
             *match = MatchedLine{start, nul != nullptr ? start + (nul - start) : line_feed, line_feed};
             return true;
         }
         while (from < end) {
             const char* hit = search_.find(from, end);
             if (hit == nullptr) return false;
-            const char* before = find_last_line_feed(from, hit);
+            const char* before = scan_find_last_byte(from, hit, '\n');
             char* start = before != nullptr ? from + (before - from) + 1 : from;
-            char* line_feed = const_cast<char*>(find_line_feed(hit, end));
-            const char* nul = find_nul(start, line_feed);
+            char* line_feed = scan_find_byte(start, end, '\n');
+            const char* nul = scan_find_byte(start, line_feed, '\0');
             // Past a NUL the line holds no text: look again within its text alone.
             if (nul == nullptr || search_.find(start, nul) != nullptr) {
                 *match = MatchedLine{start, nul != nullptr ? start + (nul - start) : line_feed, line_feed};
@@ -368,7 +207,7 @@ private:
     void process_pattern_by_line(char* begin, char* end) {
         Regexp* pattern = settings_.pattern.get();
         for (char* line = begin; line < end;) {
-            char* line_feed = const_cast<char*>(find_line_feed(line, end));
+            char* line_feed = scan_find_byte(line, end, '\n');
             *line_feed = '\0';
             bool matched = regsearch(pattern, line) == 1;
             if (matched != settings_.invert) {
@@ -401,65 +240,6 @@ private:
     LoopResult result_;
 };
 
-// ReadBuffer holds the input read but not yet processed, [begin, end): the start of a line
-// not yet complete. Each read goes right after it and, when it is short (the usual partial
-// line), the kept bytes are moved so that the read starts on a page boundary, where the
-// system copies fastest. A long line stays where it is and the buffer doubles around it, so
-// a line of any length costs a number of copies that only grows with its logarithm.
-class ReadBuffer {
-public:
-    ReadBuffer() { grow(ALIGNED_KEEP_LIMIT + READ_BLOCK_SIZE); }
-
-    char* begin() { return base_ + begin_; }
-    char* end() { return base_ + end_; }
-
-    // room returns where the next read goes and how much it may bring. The byte after the
-    // room is never read into, so the last line can always be given its line feed.
-    std::pair<char*, size_t> room() {
-        size_t kept = end_ - begin_;
-        if (kept <= ALIGNED_KEEP_LIMIT) {
-            place_kept((kept + READ_ALIGNMENT - 1) / READ_ALIGNMENT * READ_ALIGNMENT - kept);
-            return {base_ + end_, READ_BLOCK_SIZE};
-        }
-        if (capacity_ - end_ < READ_BLOCK_SIZE / 2) {
-            place_kept(0);
-            if (capacity_ - end_ < READ_BLOCK_SIZE / 2) grow(2 * capacity_);
-        }
-        return {base_ + end_, capacity_ - end_};
-    }
-
-    void added(size_t size) { end_ += size; }
-    void consumed_to(const char* at) { begin_ = size_t(at - base_); }
-
-private:
-    static constexpr size_t READ_ALIGNMENT = 4096;
-    static constexpr size_t ALIGNED_KEEP_LIMIT = 16 * 1024;
-
-    // place_kept moves the kept bytes to start at offset at.
-    void place_kept(size_t at) {
-        if (at == begin_) return;
-        std::memmove(base_ + at, base_ + begin_, end_ - begin_);
-        end_ = at + (end_ - begin_);
-        begin_ = at;
-    }
-
-    void grow(size_t capacity) {
-        std::vector<char> storage(capacity + 1 + READ_ALIGNMENT);
-        uintptr_t address = reinterpret_cast<uintptr_t>(storage.data());
-        char* base = storage.data() + (READ_ALIGNMENT - address % READ_ALIGNMENT) % READ_ALIGNMENT;
-        if (base_ != nullptr) std::memcpy(base + begin_, base_ + begin_, end_ - begin_);
-        storage_ = std::move(storage);
-        base_ = base;
-        capacity_ = capacity;
-    }
-
-    std::vector<char> storage_;
-    char* base_ = nullptr;
-    size_t capacity_ = 0;
-    size_t begin_ = 0;
-    size_t end_ = 0;
-};
-
 LoopResult stopped(LoopResult result, LoopEnd end, int error_number) {
     result.end = end;
     result.error_number = error_number;
@@ -486,7 +266,7 @@ LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputB
             return result;
         }
         buffer.added(size_t(got));
-        const char* last_line_feed = find_last_line_feed(room, buffer.end());
+        const char* last_line_feed = scan_find_last_byte(room, buffer.end(), '\n');
         if (last_line_feed == nullptr) continue;  // still inside one line
 
         processor.process(buffer.begin(), const_cast<char*>(last_line_feed) + 1);

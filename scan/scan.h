@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,22 @@ KernelLevel scan_kernel_level();
 // scan_select_kernels switches to level for later calls and returns the level in use before.
 // A level the processor lacks falls back to PLAIN.
 KernelLevel scan_select_kernels(KernelLevel level);
+
+// scan_find_byte returns the first byte of [begin, end) that equals byte, or null.
+inline const char* scan_find_byte(const char* begin, const char* end, char byte) {
+    return static_cast<const char*>(std::memchr(begin, byte, size_t(end - begin)));
+}
+inline char* scan_find_byte(char* begin, char* end, char byte) {
+    return static_cast<char*>(std::memchr(begin, byte, size_t(end - begin)));
+}
+
+// scan_find_last_byte returns the last byte of [begin, end) that equals byte, or null. It
+// walks back byte by byte: meant for short distances, such as back to the start of a line.
+inline const char* scan_find_last_byte(const char* begin, const char* end, char byte) {
+    for (const char* p = end; p > begin;)
+        if (*--p == byte) return p;
+    return nullptr;
+}
 
 // scan_count_byte returns how many bytes of [begin, end) equal byte.
 size_t scan_count_byte(const char* begin, const char* end, char byte);
