@@ -1,5 +1,7 @@
 # Two entry points: `make demo` builds quarnel and runs it on samples/, `make check` builds
 # everything and runs all tests. BUILD picks the build directory (default build/).
+# `make install PREFIX=dir` installs the tool, its man page and the engine's CMake package
+# under dir (DESTDIR is honoured); `make package` builds the Debian packages in $(BUILD).
 # `make windows` and `make windows-check` do the same for the Windows build (see below).
 BUILD ?= build
 JOBS ?= 2
@@ -7,8 +9,9 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
+PREFIX ?= /usr/local
 
-.PHONY: all configure build demo check sanitize fuzz windows windows-check clean
+.PHONY: all configure build demo check install package sanitize fuzz windows windows-check clean
 
 all: build
 
@@ -34,6 +37,14 @@ demo: build
 check: configure
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Only what is installed is built: the tool and the exported libraries.
+install: configure
+	cmake --build $(BUILD) --target installable -j $(JOBS)
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: configure
+	cmake --build $(BUILD) --target package -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
 sanitize:

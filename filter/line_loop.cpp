@@ -1,4 +1,5 @@
-// line_loop.cpp: filter_lines.
+// line_loop.cpp: filter_lines_by_line, the plain loop kept as the reference for the
+// block-wide filter_lines (block_loop.cpp).
 //
 // Input is read in large blocks into one buffer and every line is processed where it lies:
 // memchr finds the line feed, which is overwritten with a NUL so the line is a C string
@@ -176,7 +177,7 @@ size_t format_line_number(uint64_t number, char* text) {
     return pad + count + 2;
 }
 
-LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputBuffer& out) {
+LoopResult filter_lines_by_line(const FilterSettings& settings, InputSource& in, OutputBuffer& out) {
     LineProcessor processor(settings, out);
     LoopResult& result = processor.result();
 

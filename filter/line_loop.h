@@ -1,7 +1,9 @@
-// line_loop.h: filter_lines, the loop that reads, selects, converts, numbers and writes.
+// line_loop.h: the loop that reads, selects, converts, numbers and writes lines.
 //
-// Entry point: filter_lines. Covered by tests/line_loop_test.cpp (in-process, against a
-// plain reference on random inputs and random read sizes) and tests/cli_test.cpp.
+// Entry point: filter_lines, the block-wide loop of block_loop.cpp, and beside it
+// filter_lines_by_line, the plain line-at-a-time loop of line_loop.cpp that it is compared
+// with. Covered by tests/line_loop_test.cpp (in-process, both loops on random inputs and
+// random read sizes, the vector kernels on and off) and tests/cli_test.cpp.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +36,14 @@ struct LoopResult {
 };
 
 // filter_lines reads in to its end, writes the selected lines to out and counts the lines.
-// It flushes out before every read from in, so lines appear as soon as they are filtered.
+// It hands its output on before any read that may wait (in.ready() is false), so lines
+// appear as soon as they are filtered. It searches whole blocks at once (block_loop.cpp).
 LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputBuffer& out);
+
+// filter_lines_by_line does exactly what filter_lines does, the plain way: one line at a
+// time, each searched on its own, out flushed before every read. It is the reference the
+// block loop is tested against (line_loop.cpp).
+LoopResult filter_lines_by_line(const FilterSettings& settings, InputSource& in, OutputBuffer& out);
 
 // LINE_NUMBER_TEXT_SIZE is enough for format_line_number's text of any 64-bit number.
 constexpr size_t LINE_NUMBER_TEXT_SIZE = 24;

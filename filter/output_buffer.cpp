@@ -23,7 +23,7 @@ bool OutputBuffer::flush() {
 
 void OutputBuffer::append_large(const char* data, size_t size) {
     if (!flush()) return;
-    if (size >= capacity_) {  // a long line goes out directly instead of through the buffer
+    if (size >= DIRECT_WRITE_SIZE || size >= capacity_) {  // large: straight from where it lies
         if (!sink_.write_all(data, size)) {
             failed_ = true;
             error_number_ = errno;

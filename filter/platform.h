@@ -18,11 +18,14 @@
 // end of the input there.
 class FdInput : public InputSource {
 public:
-    explicit FdInput(int fd) : fd_(fd) {}
+    explicit FdInput(int fd);
     long read(char* buffer, size_t size) override;
+    // ready: a regular file always is; a pipe or terminal when data is waiting in it.
+    bool ready() override;
 
 private:
     int fd_;
+    bool regular_file_ = false;
 };
 
 // FdOutput writes to an open file descriptor, completing short writes and retrying writes

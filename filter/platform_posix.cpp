@@ -8,7 +8,20 @@
 #include <cstring>
 #include <ctime>
 
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+FdInput::FdInput(int fd) : fd_(fd) {
+    struct stat status {};
+    regular_file_ = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool FdInput::ready() {
+    if (regular_file_) return true;
+    pollfd waiting{fd_, POLLIN, 0};
+    return poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN) != 0;
+}
 
 long FdInput::read(char* buffer, size_t size) {
     for (;;) {

@@ -35,7 +35,10 @@ int run_settled(const FilterSettings& settings, InputSource& in, OutputBuffer& o
     float seconds = elapsed_seconds(start);
 
     if (result.end == LoopEnd::WRITE_ERROR) return report_stream_error("write error", result.error_number);
-    if (result.end == LoopEnd::READ_ERROR) return report_stream_error("read error", result.error_number);
+    if (result.end == LoopEnd::READ_ERROR) {
+        output.flush();  // the lines selected before the error stay written
+        return report_stream_error("read error", result.error_number);
+    }
     if (!output.flush()) return report_stream_error("write error", output.error_number());
 
     std::fprintf(stderr, "Processing %" PRIu64 "/%" PRIu64 " lines took %s.\n", result.lines_written, result.lines_read,

@@ -17,6 +17,10 @@ public:
     // end of the input, below 0 for an error, with errno telling which. It may return fewer
     // bytes than asked for at any time; it may block until some are available.
     virtual long read(char* buffer, size_t size) = 0;
+
+    // ready reports whether a read would return at once, without waiting for a writer:
+    // the loop then need not hand its output on before reading. When unsure, false.
+    virtual bool ready() { return false; }
 };
 
 // OutputSink is where the selected lines go.

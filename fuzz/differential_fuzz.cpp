@@ -13,11 +13,17 @@
 // real and reference must agree on the result and on all twenty slots after every line,
 // slots left over from an earlier line included (all lines live in one buffer, so a slot
 // is compared as a position). plain must agree on the result, and on the slots after a
-// match: that proves the compiler's hints never change a result. No engine message may be
-// reported. A case on which the reference spends its step budget is dropped from there on.
+// match: that proves the compiler's hints never change a result. The selection matcher
+// (regselect_line, and regselect over a buffer of all the lines, each ended by '\n') must
+// select exactly the lines the reference matches, once with the default DFA cache and
+// once with one so small that the DFA keeps clearing it and hands lines to the
+// backtracker; the vector kernels are on for even-sized inputs and off for odd ones. No
+// engine message may be reported. A case on which the reference spends its step budget is
+// dropped from there on.
 //
 // The reference recurses on the machine stack, once per choice and per group node passed,
 // so lines and patterns are kept short here.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -27,6 +33,8 @@
 
 #include "fuzz_support.h"
 #include "regexp/regsearch_tuning.h"
+#include "regexp/regselect_tuning.h"
+#include "scan/scan.h"
 #include "support/reference_matcher.h"
 
 namespace {
@@ -111,6 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   RegexpBlock(regcompile(pattern.c_str()))};
     check_program(reference.re, pattern);
 
+    // The selection matchers: default cache, and a cache too small to hold its states.
+    RegMatcher* selectors[2] = {regmatcher(reference.re), nullptr};
+    const size_t default_cache = regselect_set_cache_bytes(1);
+    selectors[1] = regmatcher(reference.re);
+    regselect_set_cache_bytes(default_cache);
+    const KernelLevel kernels = scan_select_kernels(size % 2 == 0 ? KernelLevel::AVX2 : KernelLevel::PLAIN);
+    std::string selection_buffer;
+    std::vector<size_t> selection_starts;
+    std::vector<size_t> expected_lines;
+
     ReferenceOptions with_prefilters;
     with_prefilters.step_budget = REFERENCE_STEP_BUDGET;
     ReferenceOptions no_prefilters = with_prefilters;
@@ -122,6 +140,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const int reference_result = reference_search(reference.re, line, with_prefilters);
         if (reference_result == REFERENCE_GAVE_UP) break;
+        for (RegMatcher* selector : selectors) {
+            const int selected = regselect_line(selector, line, line_text.size());
+            if (selected != reference_result)
+                fuzz_fail("pattern \"%s\" on line \"%s\": regselect_line %d, reference %d", escape_bytes(pattern).c_str(),
+                          escape_bytes(line_text).c_str(), selected, reference_result);
+        }
+        if (reference_result == 1) expected_lines.push_back(selection_starts.size());
+        selection_starts.push_back(selection_buffer.size());
+        selection_buffer += line_text;
+        selection_buffer += '\n';
         for (size_t variant = 0; variant < VARIANTS; ++variant) {
             const MemoBudget default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant]);
             const int real_result = regsearch(real[variant].re, line);
@@ -145,6 +173,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    {"reference", reference_result, reference.re}, {"plain", plain_result, plain.re});
     }
 
+    // The lines searched so far, as one buffer: every matching line, in order, no other.
+    for (RegMatcher* selector : selectors) {
+        std::vector<size_t> selected;
+        const char* end = selection_buffer.data() + selection_buffer.size();
+        for (const char* from = selection_buffer.data(); from < end;) {
+            const char* found = regselect(selector, from, end);
+            if (found == nullptr) break;
+            const size_t offset = size_t(found - selection_buffer.data());
+            const size_t index = size_t(std::find(selection_starts.begin(), selection_starts.end(), offset) -
+                                        selection_starts.begin());
+            if (index == selection_starts.size()) fuzz_fail("regselect returned offset %zu, no line start", offset);
+            selected.push_back(index);
+            from = index + 1 < selection_starts.size() ? selection_buffer.data() + selection_starts[index + 1] : end;
+        }
+        if (selected != expected_lines)
+            fuzz_fail("pattern \"%s\": regselect over the buffer selected %zu lines, the reference matched %zu",
+                      escape_bytes(pattern).c_str(), selected.size(), expected_lines.size());
+    }
+    if (!MessageLog::messages.empty())
+        fuzz_fail("pattern \"%s\": the selection matcher reported \"%s\"", escape_bytes(pattern).c_str(),
+                  escape_bytes(MessageLog::messages[0]).c_str());
+    for (RegMatcher* selector : selectors) regmatcher_free(selector);
+    scan_select_kernels(kernels);
     regsethook(nullptr);
     return 0;
 }

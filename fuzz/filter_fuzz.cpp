@@ -15,7 +15,9 @@
 // engine decides (compile, search, expand):
 // - exit status: 1 for no arguments, "-?", or a pattern that does not compile (and then
 //   standard input is never read); 0 otherwise;
-// - standard output: exactly the selected lines, numbered, case-converted or substituted;
+// - standard output: exactly what the plain line-at-a-time loop (filter_lines_by_line)
+//   writes for the same settings: the block-wide loop that run_filter runs is compared
+//   with it, on the vector kernels or, for every other input, on the plain ones;
 // - standard error: the banner, then the usage text, or "regexp(3): " and the message, or
 //   the warnings, the run description under -v and the summary with both counts;
 // - under an injected fault: status 1, no summary, and the output is a prefix of the
@@ -31,8 +33,10 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/line_loop.h"
 #include "filter/run.h"
 #include "filter/text_mode.h"
+#include "scan/scan.h"
 #include "fuzz_support.h"
 #include "support/memory_streams.h"
 #include "support/windows_target.h"
@@ -46,7 +50,6 @@ constexpr const char* PROGRAM_PATH = "quarnel";
 bool regex_options_known = false;  // set by the probe in LLVMFuzzerInitialize
 
 unsigned char lower_byte(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-unsigned char upper_byte(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - ('a' - 'A') : c; }
 
 std::string lowered(std::string text) {
     for (char& c : text) c = char(lower_byte(static_cast<unsigned char>(c)));
@@ -115,20 +118,6 @@ struct Expected {
     uint64_t written = 0;
     uint64_t read = 0;
 };
-
-std::vector<std::string> split_lines(const std::string& input) {
-    std::vector<std::string> lines;
-    size_t begin = 0;
-    while (begin < input.size()) {
-        size_t end = input.find('\n', begin);
-        if (end == std::string::npos) end = input.size();
-        std::string line = input.substr(begin, end - begin);
-        line.resize(std::strlen(line.c_str()));  // a NUL ends the line's text
-        lines.push_back(std::move(line));
-        begin = end + 1;
-    }
-    return lines;
-}
 
 Expected model(const std::vector<std::string>& args, const std::string& input) {
     Expected expected;
@@ -202,45 +191,30 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
         expected.notes += "\n";
     }
 
+    // The lines themselves: the filter's plain line-at-a-time loop is the reference for the
+    // block-wide loop that run_filter runs.
     MessageLog::install();
-    for (const std::string& line : split_lines(input)) {
-        std::string text = line;
-        bool selected = true;
-        if (pattern.re != nullptr) {
-            const bool matched = regsearch(pattern.re, line.c_str()) == 1;
-            selected = matched != invert;
-            if (matched && !invert && sub_template != nullptr) {
-                char probe = 0;
-                const size_t needed = regsub_bounded(pattern.re, sub_template->c_str(), &probe, 0);
-                if (needed == 0) fuzz_fail("regsub_bounded failed in the model");
-                std::string expansion(needed, '\0');
-                regsub_bounded(pattern.re, sub_template->c_str(), expansion.data(), needed);
-                expansion.resize(needed - 1);
-                text = std::move(expansion);
-            }
-        } else if (!finds.empty()) {
-            const std::string folded = ignore_case ? lowered(line) : line;
-            bool found = false;
-            for (const std::string& find : finds) found = found || folded.find(find) != std::string::npos;
-            selected = found != invert;
-        }
-        if (selected) {
-            ++expected.written;
-            if (line_numbers) {
-                char number[32];
-                std::snprintf(number, sizeof number, "%5llu: ", static_cast<unsigned long long>(expected.read));
-                expected.out += number;
-            }
-            if (to_lower) {
-                for (char& c : text) c = char(lower_byte(static_cast<unsigned char>(c)));
-            } else if (to_upper) {
-                for (char& c : text) c = char(upper_byte(static_cast<unsigned char>(c)));
-            }
-            expected.out += text;
-            expected.out += '\n';
-        }
-        ++expected.read;
+    FilterSettings settings;
+    settings.invert = invert;
+    settings.ignore_case = ignore_case;
+    settings.line_numbers = line_numbers;
+    settings.to_lower = to_lower;
+    settings.to_upper = to_upper;
+    settings.find_count = int32_t(finds.size());
+    std::copy(finds.begin(), finds.end(), settings.find_strings.begin());
+    if (pattern.re != nullptr) {
+        settings.regex_source = *regex_source;
+        settings.pattern.reset(regcompile(regex_source->c_str()));
+        if (sub_template != nullptr) settings.sub_template = *sub_template;
     }
+    MemoryInput in(input);
+    MemoryOutput out;
+    OutputBuffer buffer(out);
+    const LoopResult lines = filter_lines_by_line(settings, in, buffer);
+    if (!buffer.flush() || lines.end != LoopEnd::END_OF_INPUT) fuzz_fail("the plain loop failed in the model");
+    expected.out = out.text;
+    expected.written = lines.lines_written;
+    expected.read = lines.lines_read;
     if (!MessageLog::messages.empty()) fuzz_fail("the engine reported \"%s\" in the model", MessageLog::messages[0].c_str());
     regsethook(nullptr);
     return expected;
@@ -299,7 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const uint64_t hash = hash_bytes(data, size);
-    const bool text_mode = ((hash >> 5) & 1) != 0;
+    const bool text_mode = ((hash >> 6) & 1) != 0;
     Expected expected = model(args, text_mode ? text_mode_read(input) : input);
     if (text_mode) expected.out = text_mode_written(expected.out);
 
@@ -313,13 +287,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             (!text_mode || input.find('\x1A') >= fail_at);
     const bool write_fault = fail_after != std::string::npos && expected.reads_input && fail_after < expected.out.size();
 
+    // Every other input runs the filter on the plain kernels instead of the vector ones.
+    const KernelLevel kernels = scan_select_kernels((hash >> 5) & 1 ? KernelLevel::PLAIN : KernelLevel::AVX2);
     const RunResult run = run_quarnel(args, input, read_sizes, fail_at, fail_after, text_mode);
+    scan_select_kernels(kernels);
     auto fail = [&](const char* what) {
         fuzz_fail("%s\n%s\nread fault at %zu, write fault after %zu (npos: none)%s\nstatus %d\n--- stdout ---\n%s\n--- "
                   "expected ---\n%s\n--- stderr ---\n%s",
                   what, describe_case(args, input).c_str(), fail_at, fail_after, text_mode ? ", text mode" : "", run.status,
-                  escape_bytes(run.out).c_str(),
-                  escape_bytes(expected.out).c_str(), escape_bytes(run.err).c_str());
+                  escape_bytes(run.out).c_str(), escape_bytes(expected.out).c_str(), escape_bytes(run.err).c_str());
     };
 
     // The banner is always the first line.

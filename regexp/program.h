@@ -6,6 +6,8 @@
 // 0 for "no next node". Relative links let the compiler move an operand as a whole.
 #pragma once
 
+#include <cstring>
+
 #include "regexp/regexp.h"
 
 constexpr unsigned char REGEXP_MAGIC = 0x9C;
@@ -59,6 +61,47 @@ inline const unsigned char* next_node(const unsigned char* node) {
 
 inline bool is_group_open(unsigned char op) { return op > OP_GROUP_OPEN && op < OP_GROUP_OPEN + REGEXP_GROUPS; }
 inline bool is_group_close(unsigned char op) { return op > OP_GROUP_CLOSE && op < OP_GROUP_CLOSE + REGEXP_GROUPS; }
+
+// node_accepts tells whether the single-byte node takes byte: OP_ANY any byte, OP_ONE_OF a
+// member of its set, OP_NONE_OF a byte outside it, OP_LITERAL its first byte; any other node
+// takes none. NUL is the end of the text and is never taken. This is the engine's one rule
+// for which bytes a node accepts: the backtracker's node walk, its start-byte and repetition
+// tables, the DFA's byte classes and the prefilter extraction all ask it.
+inline bool node_accepts(const unsigned char* node, unsigned char byte) {
+    if (byte == 0) return false;
+    const unsigned char* operand = node_operand(node);
+    switch (node_opcode(node)) {
+    case OP_ANY:
+        return true;
+    case OP_LITERAL:
+        return operand[0] == byte;
+    case OP_ONE_OF:
+        return std::strchr(reinterpret_cast<const char*>(operand), byte) != nullptr;
+    case OP_NONE_OF:
+        return std::strchr(reinterpret_cast<const char*>(operand), byte) == nullptr;
+    default:
+        return false;
+    }
+}
+
+// ByteSet is a set of bytes, 256 bits.
+struct ByteSet {
+    uint64_t bits[4] = {0, 0, 0, 0};
+    bool has(unsigned char byte) const { return (bits[byte >> 6] >> (byte & 63)) & 1; }
+    void add(unsigned char byte) { bits[byte >> 6] |= uint64_t(1) << (byte & 63); }
+    bool operator==(const ByteSet& other) const {
+        return bits[0] == other.bits[0] && bits[1] == other.bits[1] && bits[2] == other.bits[2] &&
+               bits[3] == other.bits[3];
+    }
+};
+
+// accepted_bytes returns every byte node_accepts admits for node.
+inline ByteSet accepted_bytes(const unsigned char* node) {
+    ByteSet set;
+    for (int c = 1; c < 256; ++c)
+        if (node_accepts(node, static_cast<unsigned char>(c))) set.add(static_cast<unsigned char>(c));
+    return set;
+}
 
 // regreport passes message to the installed hook, if any.
 void regreport(const char* message);

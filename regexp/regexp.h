@@ -4,6 +4,9 @@
 // record and its byte-coded program, released by the caller with free(). regsearch runs
 // the program over one NUL-terminated line and leaves the whole match and up to nine
 // groups in the record's slots; regsub / regsub_bounded expand a template from them.
+// For selection alone, regmatcher prepares a compiled pattern once (a lazy DFA and a
+// literal prefilter, see docs/regexp.md) and regselect / regselect_line then answer
+// "which line matches" without slots, far faster, with the backtracker's answers.
 // Every failure is reported once through the hook installed with regsethook.
 //
 // The engine keeps the operation in progress in module-level state: one operation at a
@@ -44,6 +47,38 @@ void regsub(const Regexp* prog, const char* tmpl, char* dest);
 // writes it; otherwise nothing is written. 0 means an error was reported (dest then
 // holds no valid text).
 size_t regsub_bounded(const Regexp* prog, const char* tmpl, char* dest, size_t dest_size);
+
+// RegMatcher is a compiled pattern prepared for selection: the lazy DFA with its state
+// cache, the literal prefilter, and a private copy of the Regexp for the rare line that the
+// DFA hands to the backtracker. It is allocated apart from the Regexp, whose block it never
+// touches.
+struct RegMatcher;
+
+// regmatcher builds the selection matcher of prog. It copies what it needs: prog may be
+// changed, searched or freed afterwards without affecting it. It returns null after
+// reporting "NULL parameter" (prog is null), "corrupted program" (no magic byte) or "out of
+// space". A program damaged in any way the backtracker would report is still accepted: its
+// lines then all go to the backtracker, which reports what it meets.
+RegMatcher* regmatcher(const Regexp* prog);
+
+// regmatcher_free releases matcher; null is allowed.
+void regmatcher_free(RegMatcher* matcher);
+
+// regselect returns the start of the first line in [begin, end) that contains a match, or
+// null when no line does. The region holds whole lines, each ended by '\n' (a last line
+// without one is still taken as a line). A line's text ends at its '\n' or at its first
+// NUL; the bytes after a NUL belong to no match. A line matches exactly when regsearch
+// returns 1 for its text. The region is only read, never written, and nothing outside it
+// is read; no slots are computed. Lines the DFA cannot finish within its cache are copied,
+// one at a time, to be searched by the backtracker. Failures: "NULL parameter" (matcher,
+// begin or end is null) and "out of space" (no memory for such a copy) are reported and
+// the result is null; the backtracker may report its own messages for a damaged program.
+const char* regselect(RegMatcher* matcher, const char* begin, const char* end);
+
+// regselect_line returns 1 when the line of length bytes at line contains a match and 0
+// otherwise: exactly what regsearch returns for that text cut at its first NUL ('\n' is an
+// ordinary byte here, as it is to regsearch). Failures as for regselect, with result 0.
+int regselect_line(RegMatcher* matcher, const char* line, size_t length);
 
 // regsethook installs hook for every later engine operation; null makes failures silent.
 void regsethook(RegErrorHook hook);

@@ -27,6 +27,7 @@
 // before it. The counts that are tried keep their defined order, longest first.
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "regexp/messages.h"
@@ -236,15 +237,11 @@ FailureMemo failure_memo;
 // ---------------------------------------------------------------------------------------
 // Single-byte nodes.
 
-bool in_set(const unsigned char* set, unsigned char byte) {
-    return byte != 0 && std::strchr(reinterpret_cast<const char*>(set), byte) != nullptr;
-}
-
 // ByteClass is the repeated node of a simple repetition, prepared for counting runs.
 struct ByteClass {
     enum Kind { any, literal, table, invalid } kind;
     unsigned char byte;  // for literal
-    bool member[256];    // for table; member[0] is always false
+    bool member[256];    // for table: node_accepts for every byte
 };
 
 ByteClass byte_class_of(const unsigned char* node) {
@@ -260,35 +257,39 @@ ByteClass byte_class_of(const unsigned char* node) {
         result.byte = node_operand(node)[0];
         break;
     case OP_ONE_OF:
-    case OP_NONE_OF: {
-        bool none_of = node_opcode(node) == OP_NONE_OF;
+    case OP_NONE_OF:
         result.kind = ByteClass::table;
-        std::fill(std::begin(result.member), std::end(result.member), none_of);
-        for (const unsigned char* member = node_operand(node); *member; ++member) result.member[*member] = !none_of;
-        result.member[0] = false;
         break;
-    }
     default:
         break;
     }
+    for (int c = 0; c < 256; ++c) result.member[c] = node_accepts(node, static_cast<unsigned char>(c));
     return result;
 }
 
-// prepared_class returns the ByteClass of node, built once per search: a repetition of a
-// set is entered at many positions of a line, and its table costs more than the count.
+// prepared_class returns the ByteClass of node. A repetition of a set is entered at many
+// positions of a line, and the start-byte filter reads every single-byte node of a small
+// program at each search, so the tables are kept across searches, by the node's place and
+// checked against its content (opcode and operand): a record freed and another compiled at
+// the same address never gets a stale table.
 const ByteClass& prepared_class(const unsigned char* node) {
     struct Prepared {
-        unsigned long long serial = 0;
         const unsigned char* node = nullptr;
+        std::string content;  // opcode, then the operand text
         ByteClass cls;
     };
-    static Prepared prepared[4];
-    static unsigned next_slot = 0;
-    for (Prepared& entry : prepared) {
-        if (entry.serial == search_serial && entry.node == node) return entry.cls;
-    }
-    Prepared& entry = prepared[next_slot++ % 4];
-    entry = Prepared{search_serial, node, byte_class_of(node)};
+    static Prepared prepared[64];
+    const char* operand = reinterpret_cast<const char*>(node_operand(node));
+    const bool has_text = node_opcode(node) == OP_LITERAL || node_opcode(node) == OP_ONE_OF ||
+                          node_opcode(node) == OP_NONE_OF;
+    Prepared& entry = prepared[(reinterpret_cast<uintptr_t>(node) >> 1) % 64];
+    if (entry.node == node && !entry.content.empty() && static_cast<unsigned char>(entry.content[0]) == node_opcode(node) &&
+        (!has_text || std::strcmp(entry.content.c_str() + 1, operand) == 0))
+        return entry.cls;
+    entry.node = node;
+    entry.content.assign(1, static_cast<char>(node_opcode(node)));
+    if (has_text) entry.content += operand;
+    entry.cls = byte_class_of(node);
     return entry.cls;
 }
 
@@ -427,13 +428,10 @@ void pop_exhausted() {
 bool may_start(const unsigned char* node, unsigned char byte) {
     switch (node_opcode(node)) {
     case OP_LITERAL:
-        return node_operand(node)[0] == byte;
     case OP_ANY:
-        return byte != 0;
     case OP_ONE_OF:
-        return in_set(node_operand(node), byte);
     case OP_NONE_OF:
-        return byte != 0 && !in_set(node_operand(node), byte);
+        return node_accepts(node, byte);
     case OP_LINE_END:
         return byte == 0;
     default:
@@ -545,20 +543,14 @@ int match_nodes(const unsigned char* node) {
             ok = byte == 0;
             break;
         case OP_ANY:
-            ok = byte != 0;
-            search_pos += ok;
-            break;
         case OP_ONE_OF:
-            ok = in_set(node_operand(node), byte);
-            search_pos += ok;
-            break;
         case OP_NONE_OF:
-            ok = byte != 0 && !in_set(node_operand(node), byte);
+            ok = node_accepts(node, byte);
             search_pos += ok;
             break;
         case OP_LITERAL: {
             const char* text = reinterpret_cast<const char*>(node_operand(node));
-            ok = static_cast<unsigned char>(text[0]) == byte;
+            ok = node_accepts(node, byte);
             if (ok && text[1] != 0) {
                 size_t length = std::strlen(text);
                 ok = std::strncmp(text, search_pos, length) == 0;
@@ -665,26 +657,11 @@ bool find_start_bytes(const unsigned char* program, StartBytes& start) {
     };
     // add_consumer adds the bytes a single-byte or literal node takes first.
     auto add_consumer = [&](const unsigned char* node) {
-        const unsigned char* operand = node_operand(node);
-        switch (node_opcode(node)) {
-        case OP_ANY:
-            std::fill(start.can_start + 1, std::end(start.can_start), true);
-            return true;
-        case OP_LITERAL:
-            start.can_start[operand[0]] = true;
-            return true;
-        case OP_ONE_OF:
-            for (; *operand; ++operand) start.can_start[*operand] = true;
-            return true;
-        case OP_NONE_OF: {
-            bool member[256] = {};
-            for (; *operand; ++operand) member[*operand] = true;
-            for (int c = 1; c < 256; ++c) start.can_start[c] = start.can_start[c] || !member[c];
-            return true;
-        }
-        default:
-            return false;
-        }
+        const unsigned char op = node_opcode(node);
+        if (op != OP_ANY && op != OP_LITERAL && op != OP_ONE_OF && op != OP_NONE_OF) return false;
+        const ByteClass& cls = prepared_class(node);
+        for (int c = 1; c < 256; ++c) start.can_start[c] = start.can_start[c] || cls.member[c];
+        return true;
     };
 
     if (!add_node(program + 1)) return false;

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/end_to_end.h"
@@ -143,6 +144,28 @@ TEST(Cli, ReadErrorIsReportedWithoutSummary) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, BANNER + "read error: " + system_message(StreamFault::DIRECTORY_READ) + "\n");
     EXPECT_EQ(r.exit_status, 1);
+}
+
+// Like `tail -f log | quarnel ...`: the writer sends a few lines and waits until the
+// selected one has come out before it sends the rest. A filter that held its output until
+// more input came would never answer (the run is killed at the timeout).
+TEST(Cli, SelectedLineReachesTheReaderBeforeTheNextReadWaits) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"-fE"}, "E1\nE2\n"},
+        {{"-iv", "-fx"}, "E1\nE2\n"},
+        {{"-ln", "-uc"}, "    0: E1\n    1: X\n    2: E2\n"},
+        {{"-reg^E.", "-sub&!"}, "E1!\nE2!\n"},
+    };
+    for (const auto& [args, expected] : runs) {
+        RunOptions options;
+        options.stdin_held_after = 5;  // "E1\nx\n"
+        options.stdin_held_until = "E1";
+        options.timeout_seconds = 20;
+        RunResult r = run_quarnel(args, "E1\nx\nE2\n", options);
+        EXPECT_FALSE(r.timed_out) << args[0];
+        EXPECT_EQ(r.out, expected) << args[0];
+        EXPECT_EQ(r.exit_status, 0) << args[0];
+    }
 }
 
 // Like `quarnel ... | head -1`: the reader goes away and quarnel ends by SIGPIPE, quietly.

@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,7 +16,9 @@
 #include "regexp/program.h"
 #include "regexp/regexp.h"
 #include "support/capture_hook.h"
+#include "support/program_check.h"
 #include "support/program_dump.h"
+#include "support/random_regex.h"
 #include "support/regexp_ptr.h"
 
 namespace {
@@ -487,218 +488,15 @@ TEST_F(CompilerTest, DamagedMagicIsRefusedByRegsub) {
 // ---- Structural invariants ----------------------------------------------------------------
 
 // expect_well_formed checks the rules every compiled program keeps and the matcher relies
-// on: one OP_END, last; links of OP_LOOP point backward, all other nonzero links forward,
-// always to a node; offset 0 only on OP_END and the repeated node of a simple repetition;
-// every chain of next links, from any node or alternative, reaches OP_END; at most one hint.
+// on, with the validator the fuzz targets share (support/program_check.h), and that the
+// program numbers exactly the groups its pattern opened.
 void expect_well_formed(const Regexp* re, int groups) {
-    const unsigned char* program = re->program;
-    ASSERT_EQ(program[0], REGEXP_MAGIC);
-    ASSERT_EQ(program[1], OP_ALT);
-    size_t length = program_length(re);
+    const size_t length = program_length(re);
     ASSERT_GT(length, 0u) << "no OP_END or an unknown opcode";
-
-    std::vector<size_t> nodes;
-    std::set<size_t> starts;
-    std::set<size_t> repeated;
-    for (size_t pos = 1; pos < length;) {
-        nodes.push_back(pos);
-        starts.insert(pos);
-        unsigned char op = program[pos];
-        size_t size = NODE_HEADER_SIZE;
-        if (op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF) {
-            size_t text = std::strlen(reinterpret_cast<const char*>(program + pos + NODE_HEADER_SIZE));
-            EXPECT_GE(text, 1u) << "empty text at " << pos;
-            size += text + 1;
-        }
-        if (op == OP_SIMPLE_STAR || op == OP_SIMPLE_PLUS) repeated.insert(pos + NODE_HEADER_SIZE);
-        pos += size;
-    }
-    ASSERT_EQ(program[nodes.back()], OP_END);
-
-    int opens = 0;
-    int closes = 0;
-    for (size_t pos : nodes) {
-        const unsigned char* node = program + pos;
-        unsigned char op = node_opcode(node);
-        unsigned offset = next_offset(node);
-        if (op == OP_END) {
-            EXPECT_EQ(pos, nodes.back()) << "a second OP_END";
-        }
-        opens += is_group_open(op);
-        closes += is_group_close(op);
-        if (repeated.count(pos) != 0) {
-            EXPECT_EQ(offset, 0u) << pos;
-            bool single = op == OP_ANY || op == OP_ONE_OF || op == OP_NONE_OF ||
-                          (op == OP_LITERAL && std::strlen(reinterpret_cast<const char*>(node_operand(node))) == 1);
-            EXPECT_TRUE(single) << "repeated node at " << pos;
-            continue;
-        }
-        if (offset == 0) {
-            EXPECT_EQ(op, OP_END) << "unlinked node at " << pos;
-            continue;
-        }
-        size_t target = op == OP_LOOP ? pos - offset : pos + offset;
-        if (op == OP_LOOP) {
-            EXPECT_LT(target, pos);
-        } else {
-            EXPECT_GT(target, pos);
-        }
-        EXPECT_EQ(starts.count(target), 1u) << "link from " << pos << " lands inside a node";
-    }
-    EXPECT_EQ(opens, groups);
-    EXPECT_EQ(closes, groups);
-
-    // Every chain reaches OP_END, without cycling.
-    auto reaches_end = [&](const unsigned char* node) {
-        for (size_t steps = 0; node != nullptr && steps <= nodes.size(); ++steps) {
-            if (node_opcode(node) == OP_END) return true;
-            node = next_node(node);
-        }
-        return false;
-    };
-    for (size_t pos : nodes) {
-        if (repeated.count(pos) != 0) continue;
-        EXPECT_TRUE(reaches_end(program + pos)) << "chain from " << pos;
-        if (program[pos] == OP_ALT) {
-            EXPECT_TRUE(reaches_end(program + pos + 3)) << "alternative of " << pos;
-        }
-    }
-
-    int hints = (re->first_char != '\0') + (re->anchored != 0) + (re->must_text != nullptr);
-    EXPECT_LE(hints, 1);
-    if (re->must_text != nullptr) {
-        EXPECT_EQ(re->must_length, static_cast<int32_t>(std::strlen(re->must_text)));
-        size_t at = static_cast<size_t>(reinterpret_cast<const unsigned char*>(re->must_text) - program);
-        EXPECT_EQ(starts.count(at - 3), 1u);
-        EXPECT_EQ(program[at - 3], OP_LITERAL);
-    } else {
-        EXPECT_EQ(re->must_length, 0);
-    }
-    if (re->first_char != '\0') {
-        EXPECT_EQ(program[4], OP_LITERAL);
-    }
-    if (re->anchored != 0) {
-        EXPECT_EQ(program[4], OP_LINE_START);
-    }
+    const ProgramCheck check = check_program(re, length);
+    EXPECT_EQ(check.fault, "") << "at offset " << check.offset;
+    EXPECT_EQ(check.shape.groups, groups);
 }
-
-// PatternGenerator writes random valid patterns from the whole grammar: literal runs with
-// 8-bit bytes, escapes, sets with ranges, groups (at most nine), alternation, all three
-// operators and both anchors. Each step returns whether what it wrote has WIDTH, so that
-// '*' and '+' only go where the compiler accepts them.
-class PatternGenerator {
-public:
-    explicit PatternGenerator(uint32_t seed) : rng_(seed) {}
-
-    std::string next(int* groups, bool* top_alternation) {
-        std::string out;
-        groups_ = 0;
-        int branches = alternation(out, 0);
-        *groups = groups_;
-        *top_alternation = branches > 1;
-        return out;
-    }
-
-private:
-    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
-
-    char ordinary_byte() {
-        static const std::string META = "^$.[()|?+*\\";
-        for (;;) {
-            char c = pick(3) == 0 ? static_cast<char>(0x80 + pick(128)) : static_cast<char>("abcxyz]{-}"[pick(10)]);
-            if (META.find(c) == std::string::npos) return c;
-        }
-    }
-
-    char set_byte() {
-        for (;;) {
-            char c = pick(4) == 0 ? static_cast<char>(1 + pick(255)) : static_cast<char>("abc.*^(|\\"[pick(9)]);
-            if (c != ']' && c != '-') return c;
-        }
-    }
-
-    // alternation returns the number of branches; width_ tells whether all had WIDTH.
-    int alternation(std::string& out, int depth) {
-        int branches = 1 + (pick(3) == 0 ? pick(3) : 0);
-        bool width = true;
-        for (int i = 0; i < branches; ++i) {
-            if (i > 0) out += '|';
-            width = branch(out, depth) && width;
-        }
-        width_ = width;
-        return branches;
-    }
-
-    bool branch(std::string& out, int depth) {
-        int pieces = pick(5);
-        bool width = false;
-        for (int i = 0; i < pieces; ++i) width = piece(out, depth) || width;
-        return width;
-    }
-
-    bool piece(std::string& out, int depth) {
-        bool width = atom(out, depth);
-        switch (pick(6)) {
-        case 0: out += '?'; return false;
-        case 1: if (width) { out += '*'; return false; } break;
-        case 2: if (width) { out += '+'; return true; } break;
-        default: break;
-        }
-        return width;
-    }
-
-    bool atom(std::string& out, int depth) {
-        int kinds = depth < 4 && groups_ < 9 ? 9 : 8;
-        switch (pick(kinds)) {
-        case 0: out += '^'; return false;
-        case 1: out += '$'; return false;
-        case 2: out += '.'; return true;
-        case 3: set(out); return true;
-        case 4: out += '\\'; out += static_cast<char>(1 + pick(255)); return true;
-        case 5: case 6: case 7: {
-            int length = 1 + pick(4);
-            for (int i = 0; i < length; ++i) out += ordinary_byte();
-            return true;
-        }
-        default:
-            ++groups_;
-            out += '(';
-            alternation(out, depth + 1);
-            out += ')';
-            return width_;
-        }
-    }
-
-    void set(std::string& out) {
-        out += '[';
-        if (pick(3) == 0) out += '^';
-        // A leading ']' or '-' is a member; a leading '^' would be read as negation.
-        char first = pick(4) == 0 ? "]-"[pick(2)] : set_byte();
-        out += first == '^' ? 'a' : first;
-        int members = 1 + pick(4);
-        for (int i = 0; i < members; ++i) {
-            if (pick(3) == 0) {
-                int low = 1 + pick(255);
-                int high = low + pick(256 - low);
-                if (low == ']' || low == '-' || high == ']' || high == '-') {
-                    out += set_byte();  // never leave the set empty: "[]" would not close it
-                    continue;
-                }
-                out += static_cast<char>(low);
-                out += '-';
-                out += static_cast<char>(high);
-            } else {
-                out += set_byte();
-            }
-        }
-        if (pick(4) == 0) out += '-';
-        out += ']';
-    }
-
-    std::mt19937 rng_;
-    int groups_ = 0;
-    bool width_ = false;
-};
 
 uint32_t test_seed() {
     const char* text = std::getenv("QUARNEL_SEED");
@@ -706,12 +504,19 @@ uint32_t test_seed() {
 }
 
 TEST_F(CompilerTest, RandomValidPatternsAreWellFormed) {
+    // Valid patterns from the whole grammar, with bytes from the whole range: literal runs
+    // with 8-bit bytes, quoted bytes, sets with ranges, up to nine groups, alternation, all
+    // three operators and both anchors.
     uint32_t seed = test_seed();
-    PatternGenerator generator(seed);
+    TestRandom random(seed);
+    PatternOptions options;
+    options.valid_only = true;
+    options.wide_bytes = true;
     for (int i = 0; i < 5000; ++i) {
-        int groups;
-        bool top_alternation;
-        std::string pattern = generator.next(&groups, &top_alternation);
+        PatternShape shape;
+        std::string pattern = random_pattern(random, options, &shape);
+        const int groups = shape.groups;
+        const bool top_alternation = shape.top_alternation;
         SCOPED_TRACE("seed " + std::to_string(seed) + " case " + std::to_string(i) + ": " + escape_bytes(pattern));
         reported.clear();
         RegexpPtr re = compile(pattern);

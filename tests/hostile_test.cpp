@@ -640,6 +640,25 @@ TEST(Hostile, ExpansionFarLargerThanMemoryIsReportedPromptly) {
     EXPECT_EQ(r.status, 1);
 }
 
+// Selecting needs no slots, so a pattern full of choices over a 10 MB line is decided by
+// the engine's DFA in a few states: within 64 MB of address space, which the backtracker's
+// choice stack for the same line exceeds many times over (it needs the slots of -sub).
+TEST(Hostile, SelectingOnATenMegabyteLineTakesBoundedMemory) {
+    if (!ADDRESS_SPACE_LIMIT_WORKS) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+    std::string line;
+    for (int i = 0; i < 5000000; ++i) line += "ab";
+    RunOptions options;
+    options.address_space_limit = size_t{64} << 20;
+    options.timeout_seconds = 60;
+    Outcome selected = run_checked({"-reg(a|b)+$"}, "x\n" + line + "\n", options);
+    EXPECT_TRUE(selected.out == line + "\n") << "the line was not selected whole";
+    EXPECT_EQ(selected.err, summary(1, 2));
+    EXPECT_EQ(selected.status, 0);
+    Outcome inverted = run_checked({"-iv", "-reg(a|b)+$"}, "x\n" + line + "\n", options);
+    EXPECT_EQ(inverted.out, "x\n");
+    EXPECT_EQ(inverted.status, 0);
+}
+
 // ---------------------------------------------------------------------------------------
 // Broken standard streams: a clear message, status 1, no summary.
 

@@ -1,77 +1,37 @@
-// line_loop_test.cpp: filter_lines in-process, against a plain reference.
+// line_loop_test.cpp: the block-wide filter_lines against the plain filter_lines_by_line.
 //
-// The reference below splits the whole input into lines first and handles each line the
-// obvious way, with fresh strings. The real loop works in place on blocks that end
-// anywhere, so random inputs are fed to it in random read sizes through a small output
-// buffer, and the two outputs and counts must agree. Then the stream behaviours that the
-// end-to-end tests cannot see: flushing before each read, and stopping at an error.
+// Both loops run in-process on the same settings and input, and their outputs and counts
+// must agree byte for byte. The inputs are built to break a block-wide loop: many lines
+// and long ones that straddle reads and buffers of every size, hits at the first and last
+// byte of a read and of the input, NUL bytes before and after a hit, CR bytes, empty lines,
+// no final line feed, find strings that overlap each other and themselves, up to ten of
+// them, -ic with bytes 0x80-0xFF, random patterns (the engine's selection matcher against
+// the backtracker) with and without templates, and every option combination; each case runs with the vector kernels and with the plain ones.
+// QUARNEL_LOOP_DIFF_SEED=n QUARNEL_LOOP_DIFF_COUNT=n run a longer campaign with another
+// seed. Then the stream behaviours that the end-to-end tests cannot see: flushing before
+// each read, and stopping at an error.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "filter/line_loop.h"
 #include "filter/run.h"
+#include "regexp/regexp.h"
+#include "scan/scan.h"
 #include "support/memory_streams.h"
+#include "support/random_regex.h"
 
 namespace {
 
-struct ReferenceResult {
-    std::string out;
-    uint64_t lines_written = 0;
-    uint64_t lines_read = 0;
-};
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return s;
-}
-
-ReferenceResult reference_filter(const FilterSettings& s, const std::string& input) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < input.size()) {
-        size_t lf = input.find('\n', at);
-        if (lf == std::string::npos) lf = input.size();
-        lines.push_back(input.substr(at, lf - at));
-        at = lf + 1;
-    }
-    ReferenceResult r;
-    for (std::string line : lines) {
-        line = line.substr(0, line.find('\0'));
-        bool selected = true;
-        if (s.find_count > 0) {
-            bool found = false;
-            for (int i = 0; i < s.find_count && !found; ++i) {
-                std::string needle = s.ignore_case ? lower(s.find_strings[i]) : s.find_strings[i];
-                found = (s.ignore_case ? lower(line) : line).find(needle) != std::string::npos;
-            }
-            selected = found != s.invert;
-        }
-        if (selected) {
-            ++r.lines_written;
-            if (s.line_numbers) {
-                char number[32];
-                std::snprintf(number, sizeof number, "%5" PRIu64 ": ", r.lines_read);
-                r.out += number;
-            }
-            r.out += s.to_lower ? lower(line) : s.to_upper ? upper(line) : line;
-            r.out += '\n';
-        }
-        ++r.lines_read;
-    }
-    return r;
+uint64_t env_number(const char* name, uint64_t fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
 std::string random_text(std::mt19937& rng, size_t length, const std::string& alphabet) {
@@ -80,72 +40,152 @@ std::string random_text(std::mt19937& rng, size_t length, const std::string& alp
     return text;
 }
 
-TEST(LineLoop, AgreesWithReferenceOnRandomInputs) {
-    const std::string alphabet = std::string("aAbB\n\n\n\xC1\xE1\r", 11) + std::string(1, '\0');
-    std::mt19937 rng(20240611);
-    for (int round = 0; round < 3000; ++round) {
-        FilterSettings s;
-        s.invert = rng() % 3 == 0;
-        s.ignore_case = rng() % 2 == 0;
-        s.line_numbers = rng() % 2 == 0;
-        s.to_lower = rng() % 4 == 0;
-        s.to_upper = rng() % 4 == 0;
-        s.find_count = static_cast<int32_t>(rng() % 4);
-        for (int i = 0; i < s.find_count; ++i) s.find_strings[i] = random_text(rng, rng() % 3, "aAbB\xC1");
-        if (s.ignore_case)
-            for (int i = 0; i < s.find_count; ++i) lower_ascii_in_place(s.find_strings[i]);
+// PATTERNS and TEMPLATES are the -reg and -sub values the differential rounds draw from:
+// anchors, empty matches, repetitions, groups, CR, bytes above 0x7F.
+const std::vector<std::string> PATTERNS = {"a", "^a", "b$", "(a|B)+", "[^a]*x", "", "a.*b", "\r$", "(x)(\xC1*)$"};
+const std::vector<std::string> TEMPLATES = {"\\1-&", "X", "", "\\2\\1"};
 
-        // Mostly short inputs; now and then one long line that straddles many blocks.
-        std::string input = random_text(rng, rng() % 200, alphabet);
-        if (round % 50 == 0) input += std::string(READ_BLOCK_SIZE * 2 + rng() % 1000, 'b') + "\nA";
-        std::vector<size_t> read_sizes;
-        if (rng() % 4 != 0)
-            for (int i = 0; i < 5; ++i) read_sizes.push_back(1 + rng() % 17);
+// LoopCase is one differential round: settings, input, how it is read and written.
+struct LoopCase {
+    FilterSettings settings;
+    std::string input;
+    std::vector<size_t> read_sizes;  // empty: reads as large as the loop asks
+    size_t output_capacity = OUTPUT_BUFFER_SIZE;
+};
 
-        ReferenceResult expected = reference_filter(s, input);
-        MemoryInput in(input, read_sizes);
-        MemoryOutput sink;
-        OutputBuffer out(sink, 1 + rng() % 40);
-        LoopResult got = filter_lines(s, in, out);
-        ASSERT_TRUE(out.flush());
-        ASSERT_EQ(got.end, LoopEnd::END_OF_INPUT);
-        ASSERT_EQ(sink.text, expected.out) << "round " << round;
-        ASSERT_EQ(got.lines_written, expected.lines_written) << "round " << round;
-        ASSERT_EQ(got.lines_read, expected.lines_read) << "round " << round;
+// random_find_strings returns find strings that overlap each other and themselves: periodic
+// texts, prefixes and suffixes of one another, now and then an empty or a long one.
+std::vector<std::string> random_find_strings(std::mt19937& rng, const std::string& alphabet) {
+    std::vector<std::string> finds(rng() % 4 == 0 ? 10 : 1 + rng() % 3);
+    for (std::string& find : finds) {
+        switch (rng() % 6) {
+        case 0:  // periodic: overlaps itself
+            for (std::string period = random_text(rng, 1 + rng() % 2, alphabet); find.size() < 2 + rng() % 4;) find += period;
+            break;
+        case 1:  // a prefix or suffix of an earlier one: overlaps it
+            find = finds[0].substr(rng() % (finds[0].size() + 1));
+            break;
+        case 2:  // long: the plain loop's linear-time search
+            find = random_text(rng, 32 + rng() % 8, "ab");
+            break;
+        default:
+            find = random_text(rng, rng() % 4, alphabet);
+        }
+        if (rng() % 20 == 0) find.clear();
+    }
+    return finds;
+}
+
+LoopCase random_case(std::mt19937& rng) {
+    static const std::string alphabets[] = {std::string("aAbB\n\n\n\xC1\xE1\r", 11) + std::string(1, '\0'), "ab\n",
+                                            "xXaB\r\n\x1A\xC1 "};
+    const std::string& alphabet = alphabets[rng() % 3];
+    LoopCase c;
+    FilterSettings& s = c.settings;
+    s.invert = rng() % 3 == 0;
+    s.ignore_case = rng() % 2 == 0;
+    s.line_numbers = rng() % 2 == 0;
+    s.to_lower = rng() % 4 == 0;
+    s.to_upper = rng() % 4 == 0;
+    std::string pattern;  // with a pattern, lines drawn from its own bytes
+    if (rng() % 4 == 0) {
+        TestRandom random(rng());
+        PatternOptions options;
+        options.valid_only = true;
+        pattern = rng() % 2 ? PATTERNS[rng() % PATTERNS.size()] : random_pattern(random, options);
+        s.pattern.reset(regcompile(pattern.c_str()));
+        if (rng() % 2) s.sub_template = TEMPLATES[rng() % TEMPLATES.size()];
+    } else if (rng() % 8 != 0) {
+        std::vector<std::string> finds = random_find_strings(rng, "aAbB\xC1\xE1x");
+        s.find_count = static_cast<int32_t>(finds.size());
+        for (size_t i = 0; i < finds.size(); ++i) s.find_strings[i] = s.ignore_case ? [&] {
+            std::string lowered = finds[i];
+            lower_ascii_in_place(lowered);
+            return lowered;
+        }() : finds[i];
+    }
+
+    // Mostly short inputs of short lines, with find strings planted; now and then enough
+    // lines to fill several blocks, or one line longer than a block.
+    size_t lines = rng() % 5 == 0 ? 2000 + rng() % 6000 : rng() % 30;
+    TestRandom line_random(rng());
+    for (size_t i = 0; i < lines; ++i) {
+        std::string line = s.pattern ? random_line(line_random, pattern, 200) : random_text(rng, rng() % 12, alphabet);
+        if (s.find_count > 0 && rng() % 3 == 0) {
+            std::string find = s.find_strings[rng() % s.find_count];
+            if (s.ignore_case && rng() % 2)
+                for (char& ch : find)
+                    if (ch >= 'a' && ch <= 'z') ch = char(ch - 32);
+            line.insert(rng() % (line.size() + 1), find);
+        }
+        if (rng() % 10 == 0) line.insert(rng() % (line.size() + 1), 1, '\0');
+        c.input += line + "\n";
+    }
+    if (rng() % 25 == 0) c.input += std::string(READ_BLOCK_SIZE * (1 + rng() % 2) + rng() % 1000, 'b') + "a\n";
+    if (rng() % 3 == 0 && !c.input.empty()) c.input.pop_back();  // no final line feed
+    if (rng() % 3 == 0)
+        for (int i = 0; i < 5; ++i) c.read_sizes.push_back(1 + rng() % (rng() % 2 ? 17 : READ_BLOCK_SIZE + 100));
+    c.output_capacity = rng() % 3 == 0 ? 1 + rng() % 40 : OUTPUT_BUFFER_SIZE;
+    return c;
+}
+
+struct LoopRun {
+    std::string out;
+    LoopResult result;
+};
+
+using LoopFunction = LoopResult (*)(const FilterSettings&, InputSource&, OutputBuffer&);
+
+LoopRun run_loop(LoopFunction loop, const LoopCase& c) {
+    MemoryInput in(c.input, c.read_sizes);
+    MemoryOutput sink;
+    OutputBuffer out(sink, c.output_capacity);
+    LoopRun run{{}, loop(c.settings, in, out)};
+    out.flush();
+    run.out = sink.text;
+    return run;
+}
+
+// expect_loops_agree runs both loops on c and compares everything they produce.
+void expect_loops_agree(const LoopCase& c, uint64_t round) {
+    LoopRun plain = run_loop(filter_lines_by_line, c);
+    LoopRun block = run_loop(filter_lines, c);
+    ASSERT_EQ(block.out, plain.out) << "round " << round;
+    ASSERT_EQ(block.result.lines_written, plain.result.lines_written) << "round " << round;
+    ASSERT_EQ(block.result.lines_read, plain.result.lines_read) << "round " << round;
+    ASSERT_EQ(block.result.end, plain.result.end) << "round " << round;
+}
+
+TEST(LineLoop, BlockLoopAgreesWithPlainLoopOnRandomInputs) {
+    uint64_t seed = env_number("QUARNEL_LOOP_DIFF_SEED", 20261207);
+    uint64_t count = env_number("QUARNEL_LOOP_DIFF_COUNT", 1500);
+    for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
+        KernelLevel before = scan_select_kernels(level);
+        std::mt19937 rng(static_cast<uint32_t>(seed));
+        for (uint64_t round = 0; round < count; ++round) {
+            LoopCase c = random_case(rng);
+            ASSERT_NO_FATAL_FAILURE(expect_loops_agree(c, round)) << (level == KernelLevel::PLAIN ? "plain" : "vector");
+        }
+        scan_select_kernels(before);
     }
 }
 
-// Find strings from 32 bytes on take the linear-time search; lines built from near misses
-// of the find string (and sometimes the string itself) exercise its fallback steps.
-TEST(LineLoop, LongFindStringsAgreeWithReference) {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 2000; ++round) {
-        FilterSettings s;
-        s.find_count = 1 + static_cast<int32_t>(rng() % 2);
-        for (int i = 0; i < s.find_count; ++i) {
-            std::string period = random_text(rng, 1 + rng() % 4, "ab");
-            std::string text;
-            while (text.size() < 32 + rng() % 10) text += period;
-            if (rng() % 2) text[rng() % text.size()] = 'b';
-            s.find_strings[i] = text;
+// Hits at the first and the last byte of a read and of the input: a line of one find
+// string ends every read of a fixed size, for every size around the line's length.
+TEST(LineLoop, HitsAtReadBoundariesAgree) {
+    for (size_t read_size = 1; read_size < 24; ++read_size) {
+        for (bool invert : {false, true}) {
+            LoopCase c;
+            c.settings.find_count = 2;
+            c.settings.find_strings[0] = "needle";
+            c.settings.find_strings[1] = "le\xC1";
+            c.settings.invert = invert;
+            c.settings.line_numbers = read_size % 2 == 0;
+            for (int i = 0; i < 40; ++i) c.input += std::string(i % 7, 'x') + (i % 3 ? "needle" : "le\xC1") + "\n" + std::string(i % 5, 'y') + "\n";
+            c.input += "needle";
+            c.read_sizes = {read_size};
+            ASSERT_NO_FATAL_FAILURE(expect_loops_agree(c, read_size));
         }
-        std::string input;
-        for (int line = 0; line < 4; ++line) {
-            for (int piece = 0; piece < 6; ++piece) {
-                std::string near = s.find_strings[rng() % s.find_count];
-                if (rng() % 8 != 0) near[rng() % near.size()] ^= 3;  // 'a' <-> 'b'
-                input += near.substr(rng() % near.size()) + random_text(rng, rng() % 3, "ab");
-            }
-            input += '\n';
-        }
-        ReferenceResult expected = reference_filter(s, input);
-        MemoryInput in(input);
-        MemoryOutput sink;
-        OutputBuffer out(sink);
-        LoopResult got = filter_lines(s, in, out);
-        ASSERT_TRUE(out.flush());
-        ASSERT_EQ(sink.text, expected.out) << "round " << round;
-        ASSERT_EQ(got.lines_written, expected.lines_written);
     }
 }
 
@@ -230,6 +270,21 @@ TEST(RunFilter, RunsRepeatedlyInOneProcess) {
         EXPECT_EQ(run_filter(4, argv, in, out), 0);
         EXPECT_EQ(out.text, "    0: abc\n    2: BBB\n");
     }
+}
+
+// A file never makes the loop wait, so nothing is flushed before a read; the lines
+// selected before a read error must still come out.
+TEST(RunFilter, ReadErrorOnAnInputThatNeverWaitsKeepsTheLinesBeforeIt) {
+    struct ReadyInput : MemoryInput {
+        using MemoryInput::MemoryInput;
+        bool ready() override { return true; }
+    };
+    char arg0[] = "quarnel", arg1[] = "-fb";
+    char* argv[] = {arg0, arg1, nullptr};
+    ReadyInput in("a\nb\nc\nbb\n", {4}, 6);
+    MemoryOutput out;
+    EXPECT_EQ(run_filter(2, argv, in, out), 1);
+    EXPECT_EQ(out.text, "b\n");
 }
 
 TEST(RunFilter, WriteFailureAtTheFinalFlushGivesStatusOne) {

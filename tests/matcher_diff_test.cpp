@@ -6,7 +6,11 @@
 // copy of the same compiled pattern, over the same sequence of lines, and must agree on
 // the result, on all twenty slots (named as line and offset, so that slots left over from
 // an earlier line are compared too) and on the engine messages. A third copy runs the
-// reference without its prefilters: the shortcuts must never change a result.
+// reference without its prefilters: the shortcuts must never change a result. The
+// selection matcher (regselect_line, regselect: prefilter, lazy DFA, backtracker for the
+// lines the DFA gives up on) must select exactly the lines the reference matches, one line
+// at a time and over a buffer of the whole sequence (with NUL bytes and junk after them),
+// also with its cache shrunk until it gives up, its prefilter off and the plain kernels.
 //
 // Cases: seeded random patterns and lines (QUARNEL_DIFF_SEED, QUARNEL_DIFF_COUNT), every
 // pattern of up to five tokens against every {a,b} line of up to four bytes, hand-picked
@@ -29,6 +33,8 @@
 
 #include "regexp/program.h"
 #include "regexp/regsearch_tuning.h"
+#include "regexp/regselect_tuning.h"
+#include "scan/scan.h"
 #include "support/capture_hook.h"
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
@@ -72,6 +78,9 @@ public:
         lines_.push_back(std::move(line));
         return lines_.back().c_str();
     }
+
+    // last_size is the size of the last line added, bytes after a NUL included.
+    size_t last_size() const { return lines_.back().size(); }
 
     // describe_slots renders the ten slots as "s-e" offsets into the current (last) line,
     // "-" for none, and "@k:s-e" (k counting lines from 0, "init" for the marker) for
@@ -132,6 +141,10 @@ struct Tally {
     uint64_t matches = 0;
     uint64_t gave_up = 0;
     uint64_t failures = 0;
+    uint64_t buffers = 0;             // sequences also selected as one buffer
+    uint64_t dfa_clears = 0;          // selection: times a DFA cache was cleared
+    uint64_t backtracked_lines = 0;   // selection: lines handed to the backtracker
+    uint64_t prefiltered = 0;         // selection: patterns with a literal prefilter
 };
 
 // PatternRun is one compiled pattern, three times over: the real matcher's copy, the
@@ -174,6 +187,7 @@ public:
         }
         ++tally.pairs;
         tally.matches += reference.result == 1;
+        check_selection(line, lines_.last_size(), reference.result, tally, context, compare_message_counts);
 
         bool same = real.result == reference.result && real.slots == reference.slots;
         if (compare_message_counts) {
@@ -201,7 +215,86 @@ public:
     // real_slots names the real matcher's slots as describe_slots does.
     std::string real_slots() const { return lines_.describe_slots(real_.get()); }
 
+    // check_buffer selects every line checked so far from one buffer, each line ended by
+    // '\n' and some given a NUL and junk after their text, and compares the lines selected
+    // with the reference's results. It also adds the selection counters to the tally.
+    void check_buffer(Tally& tally, const std::string& context, TestRandom& random) {
+        if (selector_ == nullptr || checked_.empty()) return;
+        std::string buffer;
+        std::vector<size_t> starts;
+        std::vector<size_t> expected;
+        for (size_t i = 0; i < checked_.size(); ++i) {
+            starts.push_back(buffer.size());
+            buffer += checked_[i].text;
+            if (checked_[i].text.find('\0') == std::string::npos && random.chance(10))
+                buffer += std::string(1, '\0') + random_line(random, pattern_);
+            buffer += '\n';
+            if (checked_[i].result == 1) expected.push_back(i);
+        }
+        std::vector<size_t> selected;
+        {
+            CaptureHook hook;
+            const char* end = buffer.data() + buffer.size();
+            for (const char* from = buffer.data(); from < end;) {
+                const char* found = regselect(selector_.get(), from, end);
+                if (found == nullptr) break;
+                const size_t offset = size_t(found - buffer.data());
+                const size_t index = size_t(std::find(starts.begin(), starts.end(), offset) - starts.begin());
+                selected.push_back(index);
+                if (index == starts.size()) break;  // not a line start: reported below
+                from = buffer.data() + (index + 1 < starts.size() ? starts[index + 1] : buffer.size());
+            }
+            if (!reported.empty() && messages_expected_ == 0) {
+                if (++tally.failures <= MAX_REPORTED_FAILURES)
+                    ADD_FAILURE() << context << ": regselect reported " << describe_messages(reported);
+            }
+        }
+        ++tally.buffers;
+        if (selected != expected && ++tally.failures <= MAX_REPORTED_FAILURES) {
+            std::string lines;
+            for (size_t i = 0; i < checked_.size(); ++i)
+                lines += "\n    " + std::to_string(i) + ": \"" + escape_bytes(checked_[i].text) + "\" -> " +
+                         std::to_string(checked_[i].result);
+            ADD_FAILURE() << context << ": regselect over a buffer\n  pattern \"" << escape_bytes(pattern_)
+                          << "\"\n  selected " << join_indices(selected) << ", expected " << join_indices(expected)
+                          << lines;
+        }
+        add_selection_counters(tally);
+    }
+
+    void add_selection_counters(Tally& tally) {
+        if (selector_ == nullptr || counted_) return;
+        counted_ = true;
+        const RegMatcherStats stats = regmatcher_stats(selector_.get());
+        tally.dfa_clears += stats.dfa.cache_clears;
+        tally.backtracked_lines += stats.backtracked_lines;
+        tally.prefiltered += !stats.literals.empty();
+    }
+
 private:
+    static std::string join_indices(const std::vector<size_t>& indices) {
+        std::string out = "{";
+        for (size_t i : indices) out += (out.size() > 1 ? " " : "") + std::to_string(i);
+        return out + "}";
+    }
+
+    // check_selection compares regselect_line with the reference's result; the matcher is
+    // built at the first line, after any damage done to the record.
+    void check_selection(const char* line, size_t length, int expected, Tally& tally, const std::string& context,
+                         bool exact_messages) {
+        CaptureHook hook;
+        if (selector_ == nullptr) selector_.reset(regmatcher(real_.get()));
+        const int selected = regselect_line(selector_.get(), line, length);
+        messages_expected_ += !exact_messages;
+        if (selected != expected || (exact_messages && !reported.empty())) {
+            if (++tally.failures <= MAX_REPORTED_FAILURES)
+                ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
+                              << escape_bytes(std::string_view(line, length)) << "\"\n  regselect_line: " << selected
+                              << " messages " << describe_messages(reported) << "\n  reference: " << expected;
+        }
+        checked_.push_back({std::string(line, length), expected});
+    }
+
     template <typename Search>
     Outcome run(Search search, const Regexp* prog) {
         CaptureHook hook;
@@ -215,18 +308,27 @@ private:
     void fail(Tally& tally, const std::string& context, const char* line, const char* left_name,
               const Outcome& left, const char* right_name, const Outcome& right) {
         if (++tally.failures > MAX_REPORTED_FAILURES) return;
-        ADD_FAILURE() << context << "\n  pattern \"" << escape_text(pattern_) << "\"\n  line    \""
-                      << escape_text(line) << "\"\n  " << left_name << ": " << left.result << "  " << left.slots
+        ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
+                      << escape_bytes(line) << "\"\n  " << left_name << ": " << left.result << "  " << left.slots
                       << "  messages " << describe_messages(left.messages) << "\n  " << right_name << ": "
                       << right.result << "  " << right.slots << "  messages " << describe_messages(right.messages);
     }
+
+    struct Checked {
+        std::string text;
+        int result;
+    };
 
     std::string pattern_;
     RegexpPtr real_;
     RegexpPtr reference_;
     RegexpPtr unfiltered_;
+    RegMatcherPtr selector_;
     ReferenceOptions reference_options_;
     LineRun lines_;
+    std::vector<Checked> checked_;  // every line compared, with the reference's result
+    size_t messages_expected_ = 0;  // lines of a damaged program, where messages are allowed
+    bool counted_ = false;
 };
 
 void print_tally(const char* name, const Tally& tally, double seconds) {
@@ -235,6 +337,11 @@ void print_tally(const char* name, const Tally& tally, double seconds) {
                 name, static_cast<unsigned long long>(tally.patterns), static_cast<unsigned long long>(tally.refused),
                 static_cast<unsigned long long>(tally.pairs), static_cast<unsigned long long>(tally.matches),
                 static_cast<unsigned long long>(tally.gave_up), seconds);
+    std::printf("[ tally    ] %s selection: %llu buffers, %llu patterns with a prefilter, %llu DFA cache clears, "
+                "%llu lines backtracked\n",
+                name, static_cast<unsigned long long>(tally.buffers), static_cast<unsigned long long>(tally.prefiltered),
+                static_cast<unsigned long long>(tally.dfa_clears),
+                static_cast<unsigned long long>(tally.backtracked_lines));
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -284,8 +391,8 @@ const ExampleCase REFERENCE_EXAMPLES[] = {
 
 TEST(ReferenceMatcher, ReproducesTheWorkedExamples) {
     for (const ExampleCase& example : REFERENCE_EXAMPLES) {
-        SCOPED_TRACE(std::string("pattern \"") + escape_text(example.pattern) + "\" line \"" +
-                     escape_text(example.line) + "\"");
+        SCOPED_TRACE(std::string("pattern \"") + escape_bytes(example.pattern) + "\" line \"" +
+                     escape_bytes(example.line) + "\"");
         CaptureHook hook;
         RegexpPtr prog(regcompile(example.pattern));
         if (example.result == -2) {
@@ -346,12 +453,16 @@ TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
 // ---------------------------------------------------------------------------------------
 // The matcher against the reference.
 
-// compare_random_pairs runs wanted_pairs seeded random pairs through both matchers.
-void compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
+// compare_random_pairs runs wanted_pairs seeded random pairs through both matchers, and
+// through the selection matcher line by line and as one buffer per pattern. A line in
+// twenty gets a NUL and more bytes after it (drawn from a second generator, so that a seed
+// still draws the same patterns and lines as before).
+Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
     std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu QUARNEL_DIFF_COUNT=%llu\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(wanted_pairs));
     const auto start = std::chrono::steady_clock::now();
     TestRandom random(seed);
+    TestRandom extra(seed ^ 0x5E1EC7);
     Tally tally;
     uint64_t lines_generated = 0;
     for (uint64_t case_number = 0; lines_generated < wanted_pairs; ++case_number) {
@@ -363,11 +474,15 @@ void compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
             continue;
         }
         const std::string context = "seed " + std::to_string(seed) + ", pattern case " + std::to_string(case_number);
-        for (int i = 0; i < LINES_PER_PATTERN; ++i, ++lines_generated)
-            run.check_line(random_line(random, run.pattern()), tally, context);
+        for (int i = 0; i < LINES_PER_PATTERN; ++i, ++lines_generated) {
+            std::string line = random_line(random, run.pattern());
+            if (extra.chance(5)) line += std::string(1, '\0') + random_line(extra, run.pattern(), 60);
+            run.check_line(line, tally, context);
+        }
+        run.check_buffer(tally, context, extra);
     }
     print_tally("random", tally, seconds_since(start));
-    ASSERT_GT(lines_generated, 0u);
+    EXPECT_GT(lines_generated, 0u);
     EXPECT_EQ(tally.failures, 0u);
     // The comparison proves something only if it ran on real cases: most patterns
     // compile, few searches exceed the reference's budget, and matches and misses both
@@ -377,6 +492,7 @@ void compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
     EXPECT_LT(tally.gave_up * 100, lines_generated);
     EXPECT_GT(tally.matches * 5, tally.pairs);
     EXPECT_LT(tally.matches * 5, tally.pairs * 4);
+    return tally;
 }
 
 TEST(MatcherDiff, SeededRandomPatternsAndLines) {
@@ -397,6 +513,28 @@ TEST(MatcherDiff, SeededRandomPairsWithTheMemoBudgetShrunk) {
     }
 }
 
+// The selection matcher's other paths on fewer pairs: a cache so small that the DFA
+// clears it all the time and gives lines up to the backtracker, the DFA without its
+// prefilter, and both with the plain kernels instead of the vector ones.
+TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 2;
+    const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
+    for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
+        const KernelLevel kernels = scan_select_kernels(level);
+        const size_t cache = regselect_set_cache_bytes(1);
+        const Tally shrunk = compare_random_pairs(seed, pairs);
+        regselect_set_cache_bytes(cache);
+        EXPECT_GT(shrunk.dfa_clears, 0u);
+        EXPECT_GT(shrunk.backtracked_lines, 0u);
+
+        const bool prefilter = regselect_set_prefilter(false);
+        const Tally alone = compare_random_pairs(seed + 1, pairs);
+        regselect_set_prefilter(prefilter);
+        EXPECT_EQ(alone.prefiltered, 0u);
+        scan_select_kernels(kernels);
+    }
+}
+
 TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
     // Every pattern of up to five tokens, against every line over {a,b} of up to four
     // bytes, all lines in a row on the same records. Most token strings do not compile;
@@ -414,6 +552,7 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
     }
     const auto start = std::chrono::steady_clock::now();
     Tally tally;
+    TestRandom extra(DEFAULT_SEED);
     for (int count = 0; count <= MAX_TOKENS; ++count) {
         int total = 1;
         for (int i = 0; i < count; ++i) total *= TOKEN_COUNT;
@@ -427,6 +566,7 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
                 continue;
             }
             for (const std::string& line : lines) run.check_line(line, tally, "exhaustive");
+            run.check_buffer(tally, "exhaustive", extra);
         }
     }
     print_tally("exhaustive", tally, seconds_since(start));
@@ -504,8 +644,10 @@ TEST(MatcherDiff, LinesInARowOnOneRecord) {
     Tally tally;
     for (const Sequence& sequence : sequences) {
         PatternRun run(sequence.pattern);
-        ASSERT_TRUE(run.compiled()) << escape_text(sequence.pattern);
+        ASSERT_TRUE(run.compiled()) << escape_bytes(sequence.pattern);
         for (const char* line : sequence.lines) run.check_line(line, tally, "lines in a row");
+        TestRandom random(DEFAULT_SEED);
+        run.check_buffer(tally, "lines in a row", random);
     }
     EXPECT_EQ(tally.failures, 0u);
 
@@ -515,6 +657,137 @@ TEST(MatcherDiff, LinesInARowOnOneRecord) {
     run.check_line("xaab", tally, "leftover slots");
     run.check_line("aaa", tally, "leftover slots");
     EXPECT_EQ(run.real_slots(), "@0:1-@0:4 - - - - - - - - -");
+}
+
+TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
+    // The literals the prefilter searches for: one that every match contains, one per
+    // alternative, none where a match may lack every literal or the set would stop the
+    // search too often (then the DFA runs alone).
+    struct LiteralCase {
+        const char* pattern;
+        std::vector<std::string> literals;
+    };
+    const LiteralCase cases[] = {
+        {"[a-z]+_t ", {"_t "}},
+        {"([a-z]+)=([0-9]+)", {"="}},
+        {"foo|bar", {"bar", "foo"}},
+        {"(foo|bar)[0-9]*=", {"bar", "foo"}},  // two rare pairs stop less often than "="
+        {"x?(zq|jk)", {"jk", "zq"}},
+        {"[a-z]+", {}},
+        {"foo|b*", {}},
+        {"(foo)*bar?", {"ba"}},  // the group may be skipped, the "r" too
+        {"^#define", {"#define"}},
+        {"[0-9]+\\.[0-9]+", {}},  // the accelerated start state stops less often than "."
+    };
+    for (const LiteralCase& c : cases) {
+        CaptureHook hook;
+        RegexpPtr prog(regcompile(c.pattern));
+        ASSERT_NE(prog, nullptr) << c.pattern;
+        RegMatcherPtr selector(regmatcher(prog.get()));
+        ASSERT_NE(selector, nullptr);
+        std::vector<std::string> literals = regmatcher_stats(selector.get()).literals;
+        std::sort(literals.begin(), literals.end());
+        EXPECT_EQ(literals, c.literals) << c.pattern;
+    }
+
+    // A line feed inside a line given alone is an ordinary byte, as it is to regsearch.
+    CaptureHook hook;
+    RegexpPtr dot(regcompile("a.b"));
+    RegMatcherPtr dot_selector(regmatcher(dot.get()));
+    EXPECT_EQ(regselect_line(dot_selector.get(), "a\nb", 3), 1);
+    EXPECT_EQ(regselect_line(dot_selector.get(), "a\0b", 3), 0);
+
+    // Failures go through the hook with the engine's own messages.
+    EXPECT_EQ(regmatcher(nullptr), nullptr);
+    EXPECT_EQ(regselect(nullptr, "a\n", nullptr), nullptr);
+    EXPECT_EQ(regselect_line(nullptr, "a", 1), 0);
+    dot->program[0] = 0;
+    EXPECT_EQ(regmatcher(dot.get()), nullptr);
+    EXPECT_EQ(reported, (std::vector<std::string>{"NULL parameter", "NULL parameter", "NULL parameter",
+                                                  "corrupted program"}));
+}
+
+TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
+    // Lines far longer than the random ones, against the backtracker (which the tests above
+    // prove equal to the reference): repeated units that keep a DFA state busy for the
+    // whole line, and many random lines in one buffer. The 10,000,000-byte line of `abab...`
+    // with (a|b)+$ must be decided by the DFA alone, in a handful of states.
+    struct LongCase {
+        const char* pattern;
+        const char* unit;
+        const char* tail;
+    };
+    const LongCase cases[] = {
+        {"(a|b)+$", "ab", ""},   {"(a|b)+$", "ab", "c"},   {"(a|aa)*b", "a", "cb"}, {"(ab)*c", "ab", "xc"},
+        {"[a-z]+_t ", "ab ", "x_t "}, {"^(ab)+$", "ab", ""}, {"((a|b)*c)*d", "abc", "e"}, {"a.*b$", "a\xE9", "b"},
+    };
+    for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
+        const KernelLevel kernels = scan_select_kernels(level);
+        for (const LongCase& c : cases) {
+            CaptureHook hook;
+            RegexpPtr prog(regcompile(c.pattern));
+            ASSERT_NE(prog, nullptr) << c.pattern;
+            RegMatcherPtr selector(regmatcher(prog.get()));
+            std::string line;
+            while (line.size() < 200000) line += c.unit;
+            line += c.tail;
+            const int expected = regsearch(prog.get(), line.c_str());
+            EXPECT_EQ(regselect_line(selector.get(), line.data(), line.size()), expected) << c.pattern << c.tail;
+            const std::string buffer = "x\n" + line + "\n";
+            const char* found = regselect(selector.get(), buffer.data(), buffer.data() + buffer.size());
+            const int expected_first = regsearch(prog.get(), "x");
+            EXPECT_EQ(found, expected_first ? buffer.data() : expected ? buffer.data() + 2 : nullptr) << c.pattern;
+            EXPECT_TRUE(reported.empty());
+        }
+        scan_select_kernels(kernels);
+    }
+
+    RegexpPtr prog(regcompile("(a|b)+$"));
+    ASSERT_NE(prog, nullptr);
+    RegMatcherPtr selector(regmatcher(prog.get()));
+    std::string line(10'000'000, 'a');
+    for (size_t i = 1; i < line.size(); i += 2) line[i] = 'b';
+    EXPECT_EQ(regselect_line(selector.get(), line.data(), line.size()), 1);
+    line += "c\n";
+    EXPECT_EQ(regselect(selector.get(), line.data(), line.data() + line.size()), nullptr);
+    const RegMatcherStats stats = regmatcher_stats(selector.get());
+    EXPECT_EQ(stats.backtracked_lines, 0u);
+    EXPECT_EQ(stats.dfa.cache_clears, 0u);
+    EXPECT_LT(stats.dfa.states_built, 10u);
+
+    // Many random lines in one buffer, the lines selected against regsearch line by line.
+    TestRandom random(DEFAULT_SEED + 7);
+    for (int pattern_case = 0; pattern_case < 200; ++pattern_case) {
+        CaptureHook hook;
+        const std::string pattern = random_pattern(random);
+        RegexpPtr compiled(regcompile(pattern.c_str()));
+        if (compiled == nullptr) continue;
+        RegMatcherPtr matcher(regmatcher(compiled.get()));
+        std::string buffer;
+        std::vector<size_t> expected;
+        std::vector<size_t> starts;
+        for (int i = 0; i < 2000; ++i) {
+            const std::string text = random_line(random, pattern, 3000);
+            if (regsearch(compiled.get(), text.c_str()) == 1) expected.push_back(starts.size());
+            starts.push_back(buffer.size());
+            buffer += text + "\n";
+        }
+        std::vector<size_t> selected;
+        const char* end = buffer.data() + buffer.size();
+        for (const char* from = buffer.data(); from < end;) {
+            const char* found = regselect(matcher.get(), from, end);
+            if (found == nullptr) break;
+            const size_t index = size_t(std::lower_bound(starts.begin(), starts.end(), size_t(found - buffer.data())) -
+                                        starts.begin());
+            ASSERT_LT(index, starts.size());
+            ASSERT_EQ(starts[index], size_t(found - buffer.data())) << "not a line start";
+            selected.push_back(index);
+            from = index + 1 < starts.size() ? buffer.data() + starts[index + 1] : end;
+        }
+        EXPECT_EQ(selected, expected) << "pattern \"" << escape_bytes(pattern) << "\"";
+        EXPECT_TRUE(reported.empty());
+        if (HasFailure()) break;
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -39,23 +39,6 @@ bool has_text_operand(unsigned char op) { return op == OP_LITERAL || op == OP_ON
 
 }  // namespace
 
-std::string escape_bytes(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '\\' || c == '"') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c > 0x7E) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 size_t program_length(const Regexp* re) {
     const unsigned char* program = re->program;
     size_t pos = 1;

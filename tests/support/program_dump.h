@@ -20,12 +20,10 @@
 #include <string>
 
 #include "regexp/regexp.h"
+#include "support/escape_bytes.h"
 
 // dump_program returns the golden text of re's program and hints.
 std::string dump_program(const Regexp* re);
 
 // program_length returns the program's size in bytes: magic byte through the final OP_END.
 size_t program_length(const Regexp* re);
-
-// escape_bytes renders text as the dump shows operands (without the quotes).
-std::string escape_bytes(const std::string& text);

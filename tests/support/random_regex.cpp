@@ -26,13 +26,35 @@ unsigned char random_literal_byte(TestRandom& random) {
     return HIGH_BYTES[random.below(4)];
 }
 
+// The bytes the wide options draw from: an ordinary byte for a literal run (a third of them
+// above 0x7F), and any byte but NUL, `]` and `-` for a set member or range bound.
+char wide_literal_byte(TestRandom& random) {
+    for (;;) {
+        const char c = random.below(3) == 0 ? static_cast<char>(0x80 + random.below(128))
+                                            : "abcxyz]{-}"[random.below(10)];
+        if (META_CHARS.find(c) == std::string_view::npos) return c;
+    }
+}
+
+char wide_set_byte(TestRandom& random) {
+    for (;;) {
+        const char c = random.below(4) == 0 ? static_cast<char>(1 + random.below(255)) : "abc.*^(|\\"[random.below(9)];
+        if (c != ']' && c != '-') return c;
+    }
+}
+
 class PatternBuilder {
 public:
-    PatternBuilder(TestRandom& random, int max_pieces) : random_(random), max_pieces_(max_pieces) {}
+    PatternBuilder(TestRandom& random, const PatternOptions& options)
+        : random_(random), max_pieces_(options.max_pieces), valid_(options.valid_only), wide_(options.wide_bytes) {}
 
-    std::string build() {
-        if (random_.chance(3)) return junk();
+    std::string build(PatternShape* shape) {
+        if (!valid_ && random_.chance(3)) return junk();
         alternation(0);
+        if (shape != nullptr) {
+            shape->groups = groups_;
+            shape->top_alternation = top_branches_ > 1;
+        }
         return std::move(text_);
     }
 
@@ -41,6 +63,7 @@ private:
     bool alternation(int depth) {
         const uint32_t r = random_.below(100);
         const int branches = r < 65 ? 1 : r < 88 ? 2 : 3;
+        if (depth == 0) top_branches_ = branches;
         bool can_be_empty = false;
         for (int i = 0; i < branches; ++i) {
             if (i > 0) text_ += '|';
@@ -64,17 +87,17 @@ private:
         if (!random_.chance(35)) return atom_empty;
         char op = "*+?"[random_.below(3)];
         // An empty-capable operand of * or + is refused by the compiler: mostly avoid it.
-        if (atom_empty && op != '?' && !random_.chance(5)) op = '?';
+        if (atom_empty && op != '?' && (valid_ || !random_.chance(5))) op = '?';
         text_ += op;
-        if (random_.chance(2)) text_ += "*+?"[random_.below(3)];  // nested: refused
+        if (!valid_ && random_.chance(2)) text_ += "*+?"[random_.below(3)];  // nested: refused
         return op != '+' || atom_empty;
     }
 
     bool atom(int depth) {
         const uint32_t r = random_.below(100);
         if (r < 40) {
-            const uint32_t length = 1 + random_.below(3);
-            for (uint32_t i = 0; i < length; ++i) text_ += static_cast<char>(random_literal_byte(random_));
+            const uint32_t length = 1 + random_.below(wide_ ? 4 : 3);
+            for (uint32_t i = 0; i < length; ++i) text_ += literal_byte();
             return false;
         }
         if (r < 50) {
@@ -87,7 +110,7 @@ private:
         }
         if (r < 80) {
             // A tenth group is refused; let a few patterns try one.
-            if (depth < 4 && (groups_ < 9 || random_.chance(3))) {
+            if (depth < 4 && (groups_ < 9 || (!valid_ && random_.chance(3)))) {
                 ++groups_;
                 text_ += '(';
                 const bool inner_empty = alternation(depth + 1);
@@ -106,6 +129,10 @@ private:
             return true;
         }
         text_ += '\\';
+        if (wide_) {
+            text_ += static_cast<char>(1 + random_.below(255));  // any byte but NUL quotes itself
+            return false;
+        }
         const uint32_t q = random_.below(4);
         if (q == 0)
             text_ += META_CHARS[random_.below(static_cast<uint32_t>(META_CHARS.size()))];
@@ -119,31 +146,41 @@ private:
     void set() {
         text_ += '[';
         if (random_.chance(30)) text_ += '^';
-        if (random_.chance(12)) text_ += ']';
-        else if (random_.chance(10)) text_ += '-';
+        bool leading = false;  // a member stands right after '[' or "[^"
+        if (random_.chance(12)) text_ += ']', leading = true;
+        else if (random_.chance(10)) text_ += '-', leading = true;
         const uint32_t members = 1 + random_.below(4);
         for (uint32_t i = 0; i < members; ++i) {
             const uint32_t r = random_.below(100);
             if (r < 55) {
-                text_ += static_cast<char>(random_literal_byte(random_));
+                const char c = set_byte();
+                if (valid_ && !leading && c == '^') text_ += 'a';  // not the negation
+                text_ += c;
             } else if (r < 80) {
-                unsigned char low = random_literal_byte(random_);
-                unsigned char high = random_literal_byte(random_);
-                if (low > high && !random_.chance(5)) std::swap(low, high);  // reversed: refused
+                unsigned char low = static_cast<unsigned char>(set_byte());
+                unsigned char high = static_cast<unsigned char>(set_byte());
+                if (low > high && (valid_ || !random_.chance(5))) std::swap(low, high);  // reversed: refused
+                if (valid_ && !leading && low == '^') text_ += 'a';
                 text_ += static_cast<char>(low);
                 text_ += '-';
                 text_ += static_cast<char>(high);
             } else if (r < 86) {
                 text_ += random_.chance(50) ? "\xE0-\xFF" : "\xC0-\xFF";
             } else if (r < 93) {
-                text_ += '^';  // only special right after [
+                // Only special right after '[': there a valid pattern gets a member before it.
+                if (valid_ && !leading && i == 0) text_ += 'a';
+                text_ += '^';
             } else {
                 text_ += '\\';  // no escapes inside a set
             }
+            leading = true;
         }
         if (random_.chance(10)) text_ += '-';
-        if (!random_.chance(2)) text_ += ']';  // else unclosed: refused (or swallows the rest)
+        if (valid_ || !random_.chance(2)) text_ += ']';  // else unclosed: refused (or swallows the rest)
     }
+
+    char literal_byte() { return wide_ ? wide_literal_byte(random_) : static_cast<char>(random_literal_byte(random_)); }
+    char set_byte() { return wide_ ? wide_set_byte(random_) : static_cast<char>(random_literal_byte(random_)); }
 
     std::string junk() {
         static constexpr std::string_view TOKENS = "ab.()|*+?^$[]\\-";
@@ -155,7 +192,10 @@ private:
 
     TestRandom& random_;
     int max_pieces_;
+    bool valid_;
+    bool wide_;
     int groups_ = 0;
+    int top_branches_ = 1;
     std::string text_;
 };
 
@@ -173,7 +213,13 @@ uint32_t TestRandom::below(uint32_t bound) {
 }
 
 std::string random_pattern(TestRandom& random, int max_pieces) {
-    return PatternBuilder(random, max_pieces).build();
+    PatternOptions options;
+    options.max_pieces = max_pieces;
+    return random_pattern(random, options);
+}
+
+std::string random_pattern(TestRandom& random, const PatternOptions& options, PatternShape* shape) {
+    return PatternBuilder(random, options).build(shape);
 }
 
 std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length) {
@@ -215,22 +261,4 @@ std::string random_line(TestRandom& random, std::string_view pattern, size_t lon
     }
     line.resize(length);
     return line;
-}
-
-std::string escape_text(std::string_view text) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte == '\\') {
-            out += "\\\\";
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            out += c;
-        } else {
-            out += "\\x";
-            out += HEX[byte >> 4];
-            out += HEX[byte & 0xF];
-        }
-    }
-    return out;
 }

@@ -5,6 +5,7 @@
 // sees the same SIGPIPE behaviour as under a shell.
 #include "support/run_binary.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -128,12 +129,14 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
 
     RunResult result;
     size_t written = 0;
+    bool held = !options.stdin_held_until.empty();
+    auto stdin_limit = [&] { return held ? std::min(options.stdin_held_after, stdin_bytes.size()) : stdin_bytes.size(); };
     double deadline = now_seconds() + options.timeout_seconds;
     char chunk[65536];
     while (to_child >= 0 || from_out >= 0 || from_err >= 0) {
         pollfd fds[3];
         int count = 0;
-        if (to_child >= 0) fds[count++] = {to_child, POLLOUT, 0};
+        if (to_child >= 0 && written < stdin_limit()) fds[count++] = {to_child, POLLOUT, 0};
         if (from_out >= 0) fds[count++] = {from_out, POLLIN, 0};
         if (from_err >= 0) fds[count++] = {from_err, POLLIN, 0};
         double left = deadline - now_seconds();
@@ -151,7 +154,7 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
             if (fds[i].revents == 0) continue;
             int fd = fds[i].fd;
             if (fd == to_child) {
-                ssize_t put = write(to_child, stdin_bytes.data() + written, stdin_bytes.size() - written);
+                ssize_t put = write(to_child, stdin_bytes.data() + written, stdin_limit() - written);
                 if (put > 0) written += static_cast<size_t>(put);
                 if ((put < 0 && errno != EAGAIN && errno != EINTR) || written == stdin_bytes.size()) close_fd(to_child);
             } else {
@@ -163,6 +166,7 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
                 }
                 if (fd == from_out) {
                     result.out.append(chunk, static_cast<size_t>(got));
+                    if (held && result.out.find(options.stdin_held_until) != std::string::npos) held = false;
                     if (options.stdout_limit > 0 && result.out.size() >= options.stdout_limit) close_fd(from_out);
                 } else {
                     result.err.append(chunk, static_cast<size_t>(got));

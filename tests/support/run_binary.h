@@ -34,6 +34,12 @@ struct RunOptions {
     // stdout are then unused.
     bool close_stdin = false;
     bool close_stdout = false;
+    // stdin_held_after / stdin_held_until: when stdin_held_until is set, only the first
+    // stdin_held_after bytes of stdin are written at first; the rest follow once stdout
+    // holds stdin_held_until, like a writer that sends a line and waits for its answer.
+    // A child that never answers is killed at the timeout.
+    size_t stdin_held_after = 0;
+    std::string stdin_held_until;
     // address_space_limit, when above 0, caps the child's address space (RLIMIT_AS) in
     // bytes, so that a large allocation fails in it as on a machine short of memory. Not
     // usable with AddressSanitizer, which needs far more address space than it uses.

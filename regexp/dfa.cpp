@@ -1,0 +1,629 @@
+// dfa.cpp: the lazy DFA over the compiled program (see dfa.h).
+//
+// Threads. Every place in the program where the walk waits for a byte is one NFA thread:
+// a single-byte node, each byte of a literal, the loop of a simple repetition (and, for
+// `x+`, its first pass). A thread knows the bytes it takes and what follows them: the next
+// byte of its literal, the loop again, or the node to close over. A `$` node reached before
+// the end of the line is a thread too, one that only the end of the line moves on.
+//
+// Closure. From a node, the empty-width nodes are followed to the threads they lead to:
+// every alternative of a chain of OP_ALT nodes, OP_LOOP's link back, OP_EMPTY and the group
+// nodes, `^` only at the start of a line, `$` only at its end; reaching OP_END is a match.
+// Since selection only asks whether some match exists, a state is the plain set of threads
+// (sorted, so equal sets are one state), and the search is unanchored by adding the
+// closure of the program's start, computed once, after every byte.
+//
+// Columns. Bytes that no thread tells apart share a class, so a state's row is one entry
+// per class plus one for the end of a line. NUL and '\n' always have classes of their own:
+// NUL ends a line's text, and in a buffer of lines '\n' ends the line and leads back to the
+// start state (so the DFA runs straight through a buffer without stopping at each line).
+//
+// Cache. States live in one table with a fixed budget; an entry is a row's byte offset, tagged
+// when the state is accelerated, or one of the special values. When the budget is spent
+// the cache is emptied and the scan goes on; when that happens too often for the bytes
+// scanned (the states are not being reused), the scan gives up on the current line and the
+// caller hands it to the backtracker.
+//
+// Acceleration. The start state, the state of "nothing in progress" and the dead state
+// usually loop on almost every byte. When the bytes that leave such a state are few and
+// rare in ordinary text, the scan jumps to the next of them with ByteSetSearch.
+#include "regexp/dfa.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "regexp/prefilter.h"
+
+namespace {
+
+constexpr uint32_t ACCEL = 0x80000000u;        // tag: the target state is accelerated
+constexpr uint32_t FIRST_SPECIAL = 0xFFFFFFF0u;
+constexpr uint32_t END_OF_TEXT = 0xFFFFFFFDu;  // NUL without a match: the line's text is over
+constexpr uint32_t MATCH = 0xFFFFFFFEu;
+constexpr uint32_t UNKNOWN = 0xFFFFFFFFu;
+constexpr uint32_t GIVE_UP = 0xFFFFFFFCu;      // returned by compute, never stored
+
+// The give-up rule: after this many clears, a clear that comes after fewer than
+// MIN_BYTES_PER_STATE bytes per state built ends the scan of the line.
+constexpr uint64_t MIN_CLEARS = 3;
+constexpr uint64_t MIN_BYTES_PER_STATE = 10;
+
+// Entries hold row offsets in bytes below the ACCEL bit, so the cache stays well below 2 GiB.
+constexpr size_t MAX_CACHE_BYTES = size_t(1) << 30;
+
+// Acceleration pays when the bytes that leave a state are this few and this rare.
+constexpr int MAX_ESCAPE_BYTES = 16;
+constexpr double MAX_ESCAPE_SHARE = 0.03;
+
+bool is_single_byte(const unsigned char* node) {
+    switch (node_opcode(node)) {
+    case OP_ANY:
+    case OP_ONE_OF:
+    case OP_NONE_OF:
+        return true;
+    case OP_LITERAL:
+        return node_operand(node)[0] != 0 && node_operand(node)[1] == 0;
+    default:
+        return false;
+    }
+}
+
+bool has_text(unsigned char op) { return op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF; }
+
+}  // namespace
+
+ProgramExtent inspect_program(const unsigned char* program) {
+    // The walk goes on past a fault wherever the backtracker could go on, so that the
+    // extent covers every byte it may read.
+    ProgramExtent extent{true, 1};
+    std::vector<bool> seen(REGEXP_SIZE_LIMIT, false);
+    std::vector<size_t> pending = {1};
+    bool reaches_end = false;
+    while (!pending.empty()) {
+        const size_t at = pending.back();
+        pending.pop_back();
+        if (at == 0 || at >= size_t(REGEXP_SIZE_LIMIT)) {
+            extent.sound = false;
+            continue;
+        }
+        if (seen[at]) continue;
+        seen[at] = true;
+        const unsigned char* node = program + at;
+        const unsigned char op = node_opcode(node);
+        size_t size = NODE_HEADER_SIZE;
+        bool valid = true;
+        if (has_text(op)) {
+            const size_t length = std::strlen(reinterpret_cast<const char*>(node_operand(node)));
+            size += length + 1;
+            if (length == 0) extent.sound = false;
+        } else if (op == OP_SIMPLE_STAR || op == OP_SIMPLE_PLUS) {
+            const unsigned char* repeated = node_operand(node);
+            size += NODE_HEADER_SIZE;
+            if (has_text(node_opcode(repeated)))
+                size += std::strlen(reinterpret_cast<const char*>(node_operand(repeated))) + 1;
+            if (!is_single_byte(repeated) || next_offset(repeated) != 0) extent.sound = false;
+        } else if (!(op <= OP_EMPTY || is_group_open(op) || is_group_close(op))) {
+            valid = false;  // no opcode: the backtracker reads the header and stops there
+        }
+        extent.size = std::max(extent.size, at + size);
+        if (!valid) {
+            extent.sound = false;
+            continue;
+        }
+        if (op == OP_END) {
+            reaches_end = true;
+            continue;
+        }
+        if (op == OP_ALT) pending.push_back(at + NODE_HEADER_SIZE);
+        const unsigned offset = next_offset(node);
+        if (offset == 0 || (op == OP_LOOP && offset >= at)) {
+            extent.sound = false;
+            continue;
+        }
+        pending.push_back(op == OP_LOOP ? at - offset : at + offset);
+    }
+    extent.sound = extent.sound && reaches_end;
+    return extent;
+}
+
+// ---------------------------------------------------------------------------------------
+// Building.
+
+void LazyDfa::build(const unsigned char* program, size_t program_size, size_t cache_bytes) {
+    program_ = program;
+    thread_at_.assign(program_size, -1);
+    threads_.clear();
+    has_line_start_ = false;
+
+    // The walked nodes, and a thread for every place that waits for a byte.
+    std::vector<bool> seen(program_size, false);
+    std::vector<uint32_t> pending = {1};
+    auto new_thread = [&](Thread::Kind kind, Thread::Follow follow_kind, uint32_t follow, ByteSet accept) {
+        threads_.push_back(Thread{kind, follow_kind, follow, accept});
+        return int32_t(threads_.size() - 1);
+    };
+    while (!pending.empty()) {
+        const uint32_t at = pending.back();
+        pending.pop_back();
+        if (seen[at]) continue;
+        seen[at] = true;
+        const unsigned char* node = program + at;
+        const unsigned char op = node_opcode(node);
+        const unsigned char* next = next_node(node);
+        const uint32_t next_at = next != nullptr ? uint32_t(next - program) : 0;
+        switch (op) {
+        case OP_ANY:
+        case OP_ONE_OF:
+        case OP_NONE_OF:
+            thread_at_[at] = new_thread(Thread::CONSUME, Thread::NODE, next_at, accepted_bytes(node));
+            break;
+        case OP_LITERAL: {
+            // One thread per byte, each leading to the next; the last one to the next node.
+            const unsigned char* text = node_operand(node);
+            const size_t length = std::strlen(reinterpret_cast<const char*>(text));
+            const int32_t first = int32_t(threads_.size());
+            for (size_t i = 0; i < length; ++i) {
+                ByteSet accept;
+                accept.add(text[i]);
+                if (i + 1 < length)
+                    new_thread(Thread::CONSUME, Thread::THREAD, uint32_t(first) + uint32_t(i) + 1, accept);
+                else
+                    new_thread(Thread::CONSUME, Thread::NODE, next_at, accept);
+            }
+            thread_at_[at] = first;
+            break;
+        }
+        case OP_SIMPLE_STAR:
+        case OP_SIMPLE_PLUS: {
+            // The loop thread sits at the repetition's node; x+ has a first pass at the
+            // repeated node. Both go on to the loop and whatever follows it.
+            const ByteSet accept = accepted_bytes(node_operand(node));
+            thread_at_[at] = new_thread(Thread::CONSUME, Thread::LOOP, at, accept);
+            if (op == OP_SIMPLE_PLUS)
+                thread_at_[at + NODE_HEADER_SIZE] = new_thread(Thread::CONSUME, Thread::LOOP, at, accept);
+            break;
+        }
+        case OP_LINE_END:
+            thread_at_[at] = new_thread(Thread::LINE_END, Thread::NODE, next_at, ByteSet{});
+            break;
+        case OP_LINE_START:
+            has_line_start_ = true;
+            break;
+        default:
+            break;
+        }
+        if (op != OP_END && next != nullptr) pending.push_back(next_at);
+        if (op == OP_ALT) pending.push_back(at + NODE_HEADER_SIZE);
+    }
+
+    // Byte classes: start from {NUL}, {'\n'} and the rest, and split by every distinct
+    // set of bytes that some thread takes.
+    uint8_t cls[256];  // at most 256 classes, so a class fits a byte
+    for (int b = 0; b < 256; ++b) cls[b] = b == 0 ? 0 : b == '\n' ? 1 : 2;
+    unsigned count = 3;
+    std::vector<ByteSet> distinct;
+    for (const Thread& thread : threads_) {
+        if (thread.kind != Thread::CONSUME) continue;
+        if (std::find(distinct.begin(), distinct.end(), thread.accept) != distinct.end()) continue;
+        distinct.push_back(thread.accept);
+        // Bytes of class k inside the set move to a new class, one per k that is split.
+        int16_t moved_to[256];
+        std::fill(std::begin(moved_to), std::end(moved_to), int16_t(-1));
+        bool outside[256] = {};
+        for (int b = 0; b < 256; ++b)
+            if (!thread.accept.has(uint8_t(b))) outside[cls[b]] = true;
+        for (int b = 0; b < 256; ++b) {
+            const uint8_t k = cls[b];
+            if (!thread.accept.has(uint8_t(b)) || !outside[k]) continue;
+            if (moved_to[k] < 0) moved_to[k] = int16_t(count++);
+            cls[b] = uint8_t(moved_to[k]);
+        }
+    }
+    class_byte_.assign(count, 0);
+    for (int b = 255; b >= 0; --b) class_byte_[cls[b]] = uint8_t(b);
+    stride_ = count + 1;
+    line_end_column_ = count;
+    nul_column_ = cls[0];
+    for (int b = 0; b < 256; ++b) buffer_classes_[b] = line_classes_[b] = cls[b];
+    buffer_classes_[uint8_t('\n')] = uint16_t(line_end_column_);
+    for (int b = 0; b < 256; ++b) {
+        buffer_offsets_[b] = uint32_t(buffer_classes_[b] * sizeof(uint32_t));
+        line_offsets_[b] = uint32_t(line_classes_[b] * sizeof(uint32_t));
+    }
+
+    visited_.assign(program_size, 0);
+    thread_mark_.assign(threads_.size(), 0);
+    generation_ = 0;
+
+    // The closure of the start: at any position, and at a line's first position.
+    next_generation();
+    close(1, false, false);
+    const bool seed_matches = matched_;
+    seed_threads_ = work_;
+    std::sort(seed_threads_.begin(), seed_threads_.end());
+    next_generation();
+    close(1, has_line_start_, false);
+    every_line_ = seed_matches || matched_;
+    begin_threads_ = work_;
+    std::sort(begin_threads_.begin(), begin_threads_.end());
+
+    // A cache too small for a few states would only thrash.
+    cache_bytes_ = std::min(cache_bytes, MAX_CACHE_BYTES);
+    cache_bytes_ = std::max(cache_bytes_, size_t(16) * (stride_ * sizeof(uint32_t) + sizeof(State) + 16) +
+                                             (seed_threads_.size() + begin_threads_.size()) * sizeof(uint16_t) * 4);
+    scanned_before_ = scanned_at_clear_ = states_at_clear_ = 0;
+    stats_ = DfaStats{};
+    reset_cache();
+}
+
+// ---------------------------------------------------------------------------------------
+// Closure and steps.
+
+void LazyDfa::next_generation() {
+    work_.clear();
+    matched_ = false;
+    if (++generation_ == 0) {
+        std::fill(visited_.begin(), visited_.end(), 0);
+        std::fill(thread_mark_.begin(), thread_mark_.end(), 0);
+        generation_ = 1;
+    }
+}
+
+void LazyDfa::add_thread(uint32_t id) {
+    if (thread_mark_[id] == generation_) return;
+    thread_mark_[id] = generation_;
+    work_.push_back(uint16_t(id));
+}
+
+// close adds the threads reachable from the node at offset through empty-width nodes, or
+// sets matched_ on reaching OP_END.
+void LazyDfa::close(uint32_t offset, bool at_start, bool at_end) {
+    stack_.clear();
+    stack_.push_back(offset);
+    while (!stack_.empty()) {
+        const uint32_t at = stack_.back();
+        stack_.pop_back();
+        if (visited_[at] == generation_) continue;
+        visited_[at] = generation_;
+        const unsigned char* node = program_ + at;
+        const unsigned char* next = next_node(node);
+        switch (node_opcode(node)) {
+        case OP_END:
+            matched_ = true;
+            return;
+        case OP_LINE_START:
+            if (at_start) stack_.push_back(uint32_t(next - program_));
+            break;
+        case OP_LINE_END:
+            if (at_end)
+                stack_.push_back(uint32_t(next - program_));
+            else
+                add_thread(uint32_t(thread_at_[at]));
+            break;
+        case OP_ANY:
+        case OP_ONE_OF:
+        case OP_NONE_OF:
+        case OP_LITERAL:
+            add_thread(uint32_t(thread_at_[at]));
+            break;
+        case OP_ALT:
+            if (node_opcode(next) == OP_ALT) stack_.push_back(uint32_t(next - program_));
+            stack_.push_back(at + NODE_HEADER_SIZE);
+            break;
+        case OP_SIMPLE_STAR:
+            add_thread(uint32_t(thread_at_[at]));
+            stack_.push_back(uint32_t(next - program_));
+            break;
+        case OP_SIMPLE_PLUS:
+            add_thread(uint32_t(thread_at_[at + NODE_HEADER_SIZE]));
+            break;
+        default:  // OP_LOOP, OP_EMPTY, group nodes
+            stack_.push_back(uint32_t(next - program_));
+            break;
+        }
+    }
+}
+
+// follow adds what comes after a thread that has taken its byte.
+void LazyDfa::follow(const Thread& thread) {
+    switch (thread.follow_kind) {
+    case Thread::THREAD:
+        add_thread(thread.follow);
+        break;
+    case Thread::NODE:
+        close(thread.follow, false, false);
+        break;
+    case Thread::LOOP:
+        add_thread(uint32_t(thread_at_[thread.follow]));
+        close(uint32_t(next_node(program_ + thread.follow) - program_), false, false);
+        break;
+    }
+}
+
+// step_threads puts into work_ the threads after one byte of the given column, the start
+// of a new match included; true when a match ends with that byte.
+bool LazyDfa::step_threads(const uint16_t* threads, uint32_t count, unsigned column) {
+    next_generation();
+    const unsigned char byte = class_byte_[column];
+    for (uint32_t i = 0; i < count && !matched_; ++i) {
+        const Thread& thread = threads_[threads[i]];
+        if (thread.kind == Thread::CONSUME && thread.accept.has(byte)) follow(thread);
+    }
+    if (matched_) return true;
+    for (uint16_t id : seed_threads_) add_thread(id);
+    std::sort(work_.begin(), work_.end());
+    return false;
+}
+
+// line_end_matches tells whether the line matches when it ends in state.
+bool LazyDfa::line_end_matches(const State& state) {
+    next_generation();
+    for (uint32_t i = 0; i < state.count && !matched_; ++i) {
+        const Thread& thread = threads_[pool_[state.first + i]];
+        if (thread.kind == Thread::LINE_END) close(thread.follow, state.at_start, true);
+    }
+    return matched_;
+}
+
+// ---------------------------------------------------------------------------------------
+// The cache.
+
+size_t LazyDfa::memory_used() const {
+    return states_.size() * sizeof(State) + pool_.size() * sizeof(uint16_t) + table_.size() * sizeof(uint32_t) +
+           slots_.size() * sizeof(uint32_t) + accels_.size() * sizeof(Accel);
+}
+
+namespace {
+
+uint32_t hash_state(const uint16_t* threads, size_t count, bool at_start) {
+    uint32_t h = at_start ? 0x9E3779B9u : 0x811C9DC5u;
+    for (size_t i = 0; i < count; ++i) h = (h ^ threads[i]) * 0x01000193u;
+    return h ^ (h >> 15);
+}
+
+}  // namespace
+
+void LazyDfa::reset_cache() {
+    states_.clear();
+    pool_.clear();
+    table_.clear();
+    accels_.clear();
+    slots_.assign(64, 0);
+    cleared_ = true;
+    // The start state first, so that the scan can always go back to it.
+    candidate_ = begin_threads_;
+    begin_entry_ = find_or_add(candidate_, has_line_start_, nullptr);
+}
+
+// give_up_after_clear tells whether the cache, just cleared at position at, is being
+// cleared too often for the bytes scanned to keep using the DFA on this line.
+bool LazyDfa::give_up_after_clear(const char* at) {
+    const uint64_t scanned = scanned_before_ + uint64_t(at - scan_begin_);
+    const uint64_t bytes = scanned - scanned_at_clear_;
+    const uint64_t states = stats_.states_built - states_at_clear_;
+    scanned_at_clear_ = scanned;
+    states_at_clear_ = stats_.states_built;
+    return stats_.cache_clears >= MIN_CLEARS && bytes < MIN_BYTES_PER_STATE * states;
+}
+
+// find_or_add returns the entry of the state of the given (sorted) threads, adding it
+// when new. Adding may clear the cache first (cleared_ then tells the caller that every
+// row it held is gone), or return GIVE_UP. at is the scan position, null while resetting.
+uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, const char* at) {
+    at_start = at_start && has_line_start_;
+    const uint32_t h = hash_state(threads.data(), threads.size(), at_start);
+    size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const uint32_t slot = slots_[i];
+        if (slot == 0) break;
+        const State& state = states_[slot - 1];
+        if (state.at_start == at_start && state.count == threads.size() &&
+            std::equal(threads.begin(), threads.end(), pool_.begin() + state.first)) {
+            const uint32_t row = (slot - 1) * row_bytes();
+            for (const Accel& accel : accels_)
+                if (accel.row == row) return row | ACCEL;
+            return row;
+        }
+    }
+
+    const size_t cost = stride_ * sizeof(uint32_t) + sizeof(State) + threads.size() * sizeof(uint16_t) +
+                        2 * sizeof(uint32_t);
+    if (at != nullptr && memory_used() + cost > cache_bytes_) {
+        ++stats_.cache_clears;
+        std::vector<uint16_t> kept;
+        kept.swap(threads);
+        reset_cache();
+        threads.swap(kept);
+        if (give_up_after_clear(at)) {
+            ++stats_.gave_up;
+            return GIVE_UP;
+        }
+        return find_or_add(threads, at_start, at);
+    }
+
+    if ((states_.size() + 1) * 2 > slots_.size()) {
+        slots_.assign(slots_.size() * 2, 0);
+        mask = slots_.size() - 1;
+        for (uint32_t index = 0; index < states_.size(); ++index) {
+            const State& state = states_[index];
+            size_t i = hash_state(pool_.data() + state.first, state.count, state.at_start) & mask;
+            while (slots_[i] != 0) i = (i + 1) & mask;
+            slots_[i] = index + 1;
+        }
+    }
+    const uint32_t index = uint32_t(states_.size());
+    states_.push_back(State{uint32_t(pool_.size()), uint32_t(threads.size()), at_start});
+    pool_.insert(pool_.end(), threads.begin(), threads.end());
+    table_.resize(table_.size() + stride_, UNKNOWN);
+    size_t i = h & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = index + 1;
+    ++stats_.states_built;
+
+    const uint32_t row = index * row_bytes();
+    // Only the states a scan can stay in for long are worth the analysis: the start
+    // state, the state of nothing in progress, and the dead state.
+    if (accels_.size() < 4 && (threads.empty() || (!at_start && threads == seed_threads_) || row == 0)) {
+        analyse_acceleration(index);
+        if (!accels_.empty() && accels_.back().row == row) return row | ACCEL;
+    }
+    return row;
+}
+
+// analyse_acceleration finds the bytes that leave the state, without adding any state,
+// and accelerates it when they are few and rare.
+void LazyDfa::analyse_acceleration(uint32_t index) {
+    const State state = states_[index];
+    std::vector<uint16_t> own(pool_.begin() + state.first, pool_.begin() + state.first + state.count);
+    bool leaves[257] = {};  // by column
+    for (unsigned column = 0; column < line_end_column_; ++column) {
+        if (column == nul_column_) {
+            leaves[column] = true;
+            continue;
+        }
+        leaves[column] = step_threads(own.data(), state.count, column) || state.at_start || work_ != own;
+    }
+    // The end of a line stays only in a start state that the end of a line cannot match.
+    leaves[line_end_column_] = index != 0 || line_end_matches(states_[index]);
+
+    bool buffer_escape[256] = {};
+    bool line_escape[256] = {};
+    int count = 0;
+    double share = 0;
+    for (int b = 0; b < 256; ++b) {
+        line_escape[b] = leaves[line_classes_[b]];
+        buffer_escape[b] = leaves[buffer_classes_[b]];
+        if (buffer_escape[b]) {
+            ++count;
+            share += estimated_byte_share(uint8_t(b));
+        }
+    }
+    if (count > MAX_ESCAPE_BYTES || share > MAX_ESCAPE_SHARE) return;
+    if (index == 0) start_escape_share_ = share;
+    accels_.push_back(Accel{index * row_bytes(), ByteSetSearch(buffer_escape), ByteSetSearch(line_escape)});
+}
+
+// compute fills the entry of row's state for column and returns it (or GIVE_UP).
+uint32_t LazyDfa::compute(uint32_t row, unsigned column, const char* at) {
+    const State state = states_[row / row_bytes()];
+    uint32_t entry;
+    if (column == line_end_column_ || column == nul_column_) {
+        const bool matched = line_end_matches(state);
+        entry = matched ? MATCH : column == nul_column_ ? END_OF_TEXT : begin_entry_;
+    } else {
+        if (step_threads(pool_.data() + state.first, state.count, column)) {
+            entry = MATCH;
+        } else {
+            candidate_ = work_;
+            cleared_ = false;
+            entry = find_or_add(candidate_, false, at);
+            if (cleared_) return entry;  // the row is gone with the old cache
+        }
+    }
+    table_[row / sizeof(uint32_t) + column] = entry;
+    return entry;
+}
+
+// skip jumps from p, in the accelerated state at row, to the next byte that leaves it.
+const char* LazyDfa::skip(uint32_t row, const char* p, const char* end, Mode mode) const {
+    for (const Accel& accel : accels_) {
+        if (accel.row != row) continue;
+        const char* next = (mode == Mode::BUFFER ? accel.buffer_escape : accel.line_escape).find(p, end);
+        return next != nullptr ? next : end;
+    }
+    return p;
+}
+
+// ---------------------------------------------------------------------------------------
+// The scan.
+
+LazyDfa::Outcome LazyDfa::scan(const char* begin, const char* end, Mode mode) {
+    const uint16_t* classes = mode == Mode::BUFFER ? buffer_classes_ : line_classes_;
+    const uint32_t* offsets = mode == Mode::BUFFER ? buffer_offsets_ : line_offsets_;
+    scan_begin_ = begin;
+    const char* p = begin;
+    uint32_t row = begin_entry_ & ~ACCEL;
+    if (begin_entry_ & ACCEL) p = skip(row, p, end, mode);
+    Outcome outcome{Result::NONE, nullptr};
+    for (;;) {
+        // The hot loop: plain transitions, four bytes a round. Rows and column offsets are
+        // in bytes, so the load that depends on the previous state needs no arithmetic of
+        // its own: the next state is one load away from the last.
+        const char* table = reinterpret_cast<const char*>(table_.data());
+        auto next = [&](uint32_t from, char byte) {
+            const char* column = table + offsets[static_cast<unsigned char>(byte)];
+            uint32_t entry;
+            std::memcpy(&entry, column + from, sizeof entry);
+            return entry;
+        };
+        while (end - p >= 4) {
+            const uint32_t n0 = next(row, p[0]);
+            if (n0 >= ACCEL) break;
+            const uint32_t n1 = next(n0, p[1]);
+            if (n1 >= ACCEL) {
+                row = n0;
+                p += 1;
+                break;
+            }
+            const uint32_t n2 = next(n1, p[2]);
+            if (n2 >= ACCEL) {
+                row = n1;
+                p += 2;
+                break;
+            }
+            const uint32_t n3 = next(n2, p[3]);
+            if (n3 >= ACCEL) {
+                row = n2;
+                p += 3;
+                break;
+            }
+            row = n3;
+            p += 4;
+        }
+        while (p < end) {
+            const uint32_t n = next(row, *p);
+            if (n >= ACCEL) break;
+            row = n;
+            ++p;
+        }
+        if (p == end) break;
+
+        const unsigned column = classes[static_cast<unsigned char>(*p)];
+        uint32_t entry = table_[row / sizeof(uint32_t) + column];
+        if (entry == UNKNOWN) entry = compute(row, column, p);
+        if (entry >= FIRST_SPECIAL) {
+            if (entry == MATCH || entry == GIVE_UP) {
+                outcome = Outcome{entry == MATCH ? Result::MATCH : Result::GAVE_UP, p};
+                break;
+            }
+            // END_OF_TEXT: a NUL ended the line's text; its other bytes belong to no line.
+            if (mode == Mode::LINE) {
+                outcome.at = p;
+                scanned_before_ += uint64_t(p - begin);
+                return outcome;
+            }
+            const char* line_feed = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+            p = line_feed != nullptr ? line_feed + 1 : end;
+            row = begin_entry_ & ~ACCEL;
+            if (begin_entry_ & ACCEL) p = skip(row, p, end, mode);
+            if (line_feed == nullptr) {
+                scanned_before_ += uint64_t(end - begin);
+                return Outcome{Result::NONE, end};
+            }
+            continue;
+        }
+        row = entry & ~ACCEL;
+        ++p;
+        if (entry & ACCEL) p = skip(row, p, end, mode);
+    }
+    scanned_before_ += uint64_t(p - begin);
+    if (outcome.result != Result::NONE) return outcome;
+    // The end of the span: in LINE mode, and for a last line without its '\n', the line
+    // ends here.
+    if (mode == Mode::LINE || (end > begin && end[-1] != '\n')) {
+        uint32_t entry = table_[row / sizeof(uint32_t) + line_end_column_];
+        if (entry == UNKNOWN) entry = compute(row, line_end_column_, end);
+        if (entry == MATCH) return Outcome{Result::MATCH, end};
+    }
+    return Outcome{Result::NONE, end};
+}
