@@ -32,7 +32,14 @@ HANDLE handle_of(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); 
 // RawInput reads a handle as bytes.
 class RawInput : public InputSource {
 public:
-    explicit RawInput(int fd) : fd_(fd) {}
+    explicit RawInput(int fd) : fd_(fd), pipe_(GetFileType(handle_of(fd)) == FILE_TYPE_PIPE) {}
+
+    // ready tells whether a pipe holds data; of anything else but a file (a console, say)
+    // nothing is known without waiting, so it is taken as not ready.
+    bool ready() override {
+        DWORD available = 0;
+        return pipe_ && PeekNamedPipe(handle_of(fd_), nullptr, 0, nullptr, &available, nullptr) && available > 0;
+    }
 
     long read(char* buffer, size_t size) override {
         DWORD got = 0;
@@ -46,6 +53,7 @@ public:
 
 private:
     int fd_;
+    bool pipe_;
 };
 
 // reader_gone reports whether a write failed because nobody reads the pipe any more.
@@ -106,7 +114,11 @@ Channel& channel_for(int fd) {
 
 }  // namespace
 
+FdInput::FdInput(int fd) : fd_(fd), regular_file_(GetFileType(handle_of(fd)) == FILE_TYPE_DISK) {}
+
 long FdInput::read(char* buffer, size_t size) { return channel_for<InputChannel>(fd_).text.read(buffer, size); }
+
+bool FdInput::ready() { return regular_file_ || channel_for<InputChannel>(fd_).text.ready(); }
 
 bool FdOutput::write_all(const char* data, size_t size) {
     return channel_for<OutputChannel>(fd_).text.write_all(data, size);

@@ -56,6 +56,8 @@ long TextModeInput::read(char* buffer, size_t size) {
     return 1;
 }
 
+bool TextModeInput::ready() { return held_byte_ >= 0 || ended_ || raw_.ready(); }
+
 // read_block is read for size >= 2: the held CR goes in front of the new raw bytes, and
 // the whole is translated together.
 long TextModeInput::read_block(char* buffer, size_t size) {

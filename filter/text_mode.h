@@ -25,6 +25,9 @@ class TextModeInput : public InputSource {
 public:
     explicit TextModeInput(InputSource& raw) : raw_(raw) {}
     long read(char* buffer, size_t size) override;
+    // ready: a read returns at once when a byte is held for it or the input has ended;
+    // else when the raw input is ready (a held CR alone cannot be handed on).
+    bool ready() override;
 
 private:
     long read_block(char* buffer, size_t size);

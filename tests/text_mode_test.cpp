@@ -94,6 +94,35 @@ TEST(TextModeInput, ReadErrorKeepsTheBytesBeforeAndAHeldCR) {
     EXPECT_EQ(errno, EIO);
 }
 
+// ReadyInput is a MemoryInput whose readiness the test sets.
+class ReadyInput : public MemoryInput {
+public:
+    using MemoryInput::MemoryInput;
+    bool ready() override { return raw_ready; }
+    bool raw_ready = false;
+};
+
+TEST(TextModeInput, ReadyWhenAByteIsHeldOrTheInputEnded) {
+    ReadyInput raw("ab\r\ncd", {3});
+    TextModeInput in(raw);
+    char buffer[16];
+    raw.raw_ready = true;
+    EXPECT_TRUE(in.ready()) << "nothing held: as the raw input";
+    raw.raw_ready = false;
+    EXPECT_FALSE(in.ready());
+    ASSERT_EQ(in.read(buffer, sizeof buffer), 2);  // "ab"; the CR that ended the raw read is held
+    EXPECT_FALSE(in.ready()) << "a held CR alone cannot be handed on";
+    ASSERT_EQ(in.read(buffer, 1), 1);
+    EXPECT_EQ(buffer[0], '\n');
+    ASSERT_EQ(in.read(buffer, 1), 1);  // "cd" read, 'd' held for the next one-byte read
+    EXPECT_EQ(buffer[0], 'c');
+    EXPECT_TRUE(in.ready()) << "a translated byte is held";
+    ASSERT_EQ(in.read(buffer, 1), 1);
+    EXPECT_EQ(buffer[0], 'd');
+    EXPECT_EQ(in.read(buffer, 1), 0);
+    EXPECT_TRUE(in.ready()) << "the input ended";
+}
+
 // random_text draws from an alphabet where CR, LF and 0x1A are frequent, 0x1A the least.
 std::string random_text(std::mt19937& rng, size_t length, bool with_ctrl_z) {
     static const std::string ALPHABET = "\r\r\r\n\n\nab";
