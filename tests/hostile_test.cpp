@@ -645,6 +645,7 @@ TEST(Hostile, ExpansionFarLargerThanMemoryIsReportedPromptly) {
 // choice stack for the same line exceeds many times over (it needs the slots of -sub).
 TEST(Hostile, SelectingOnATenMegabyteLineTakesBoundedMemory) {
     if (!ADDRESS_SPACE_LIMIT_WORKS) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+    SKIP_ON_WINDOWS_TARGET(NO_ADDRESS_SPACE_LIMIT);
     std::string line;
     for (int i = 0; i < 5000000; ++i) line += "ab";
     RunOptions options;
