@@ -3,10 +3,10 @@
 // Standard input and output are text streams, translated by the tool itself on the raw
 // handles (text_mode.h): ReadFile fills the line loop's buffer directly and the CR LF pairs
 // are folded in place, so the loop keeps its large reads. The C runtime's text mode
-// (_read and _write on text descriptors) gives the same bytes but, as measured in
-// docs/windows.md, costs about twice as much, and it reports errors as errno values
-// instead of the system's codes. Standard error stays the C runtime's text stream, which
-// writes each line feed as CR LF.
+// (_read and _write on text descriptors) gives the same bytes but costs more, as measured
+// in docs/windows.md, and reports errors as errno values instead of the system's codes.
+// Standard error stays the C runtime's text stream, which writes each line feed as CR LF.
+//
 // Errors travel as Win32 error codes (GetLastError) in errno, and platform_error_text gives
 // the system's message for them. Covered end to end under Wine by the end-to-end suites
 // built with QUARNEL_TARGET and by tests/windows_text_test.cpp.
