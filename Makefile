@@ -2,6 +2,7 @@
 # everything and runs all tests. BUILD picks the build directory (default build/).
 # `make install PREFIX=dir` installs the tool, its man page and the engine's CMake package
 # under dir (DESTDIR is honoured); `make package` builds the Debian packages in $(BUILD).
+# `make windows` and `make windows-check` do the same for the Windows build (see below).
 BUILD ?= build
 JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
@@ -10,7 +11,7 @@ QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 PREFIX ?= /usr/local
 
-.PHONY: all configure build demo check install package sanitize fuzz clean
+.PHONY: all configure build demo check install package sanitize fuzz windows windows-check clean
 
 all: build
 
@@ -53,6 +54,28 @@ sanitize:
 FUZZ_SECONDS ?= 60
 fuzz:
 	fuzz/run.sh $(FUZZ_SECONDS)
+
+# Windows: quarnel.exe cross-built with MinGW-w64 (build-windows/quarnel.exe, linked
+# statically), and the end-to-end suites run against it under Wine from a native test tree.
+WINDOWS_BUILD = build-windows
+WINDOWS_TESTS = build-windows-tests
+$(WINDOWS_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF
+
+windows: $(WINDOWS_BUILD)/CMakeCache.txt
+	cmake --build $(WINDOWS_BUILD) --target quarnel -j $(JOBS)
+
+$(WINDOWS_TESTS)/CMakeCache.txt: $(WINDOWS_BUILD)/CMakeCache.txt
+	cmake -S . -B $(WINDOWS_TESTS) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUARNEL_BENCH=OFF \
+	    -DQUARNEL_TARGET=$(abspath $(WINDOWS_BUILD))/quarnel-target.cmake
+
+# The retry count is printed whether or not the suite passed.
+windows-check: windows $(WINDOWS_TESTS)/CMakeCache.txt
+	cmake --build $(WINDOWS_TESTS) -j $(JOBS)
+	cd $(WINDOWS_TESTS) && { ctest --output-on-failure -j $(JOBS); status=$$?; \
+	    echo "Runs retried after Wine failed to start them: $$(cat tests/emulator-retries.log 2>/dev/null | wc -l)"; \
+	    exit $$status; }
 
 clean:
 	rm -rf $(BUILD)

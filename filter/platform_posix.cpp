@@ -5,6 +5,7 @@
 #include "filter/platform.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include <poll.h>
@@ -52,3 +53,5 @@ uint32_t platform_tick_count() {
     uint64_t millis = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(millis);  // keeps the low 32 bits: the counter wraps like GetTickCount
 }
+
+std::string platform_error_text(int error_number) { return std::strerror(error_number); }

@@ -8,11 +8,11 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "filter/line_loop.h"
 #include "filter/output_buffer.h"
+#include "filter/platform.h"
 #include "filter/regex_options.h"
 #include "filter/run_timer.h"
 #include "filter/settings.h"
@@ -23,7 +23,7 @@ namespace {
 constexpr const char* DEFAULT_PROGRAM_PATH = "quarnel";
 
 int report_stream_error(const char* what, int error_number) {
-    std::fprintf(stderr, "%s: %s\n", what, std::strerror(error_number));
+    std::fprintf(stderr, "%s: %s\n", what, platform_error_text(error_number).c_str());
     return 1;
 }
 

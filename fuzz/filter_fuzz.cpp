@@ -3,9 +3,11 @@
 // Input: arguments separated by NUL bytes, then two NULs, then the bytes of standard input
 // (no double NUL: everything is arguments and the input is empty). At most MAX_ARGUMENTS
 // arguments are kept; argv[0] is always "quarnel". A hash of the input picks how the
-// memory input hands out its bytes (all at once, one at a time, or in short uneven reads)
-// and, now and then, a fault: a read error at some offset, or an output that fails after
-// some bytes.
+// memory input hands out its bytes (all at once, one at a time, or in short uneven reads),
+// whether the streams are Windows text streams (the memory streams behind TextModeInput
+// and TextModeOutput, as the Windows build has them; the model then reads the input as
+// text mode does and expects every line feed as CR LF), and, now and then, a fault: a read
+// error at some offset, or an output that fails after some bytes.
 //
 // run_filter's standard error goes to a memory stream (the stderr pointer is swapped for
 // the run; libFuzzer and the sanitizers keep writing to fd 2). The run is checked against
@@ -33,9 +35,11 @@
 
 #include "filter/line_loop.h"
 #include "filter/run.h"
+#include "filter/text_mode.h"
 #include "scan/scan.h"
 #include "fuzz_support.h"
 #include "support/memory_streams.h"
+#include "support/windows_target.h"
 
 namespace {
 
@@ -70,7 +74,7 @@ struct RunResult {
 };
 
 RunResult run_quarnel(const std::vector<std::string>& args, const std::string& input, std::vector<size_t> read_sizes = {},
-                      size_t fail_at = std::string::npos, size_t fail_after = std::string::npos) {
+                      size_t fail_at = std::string::npos, size_t fail_after = std::string::npos, bool text_mode = false) {
     std::vector<std::string> storage;
     storage.push_back(PROGRAM_PATH);
     storage.insert(storage.end(), args.begin(), args.end());
@@ -80,6 +84,8 @@ RunResult run_quarnel(const std::vector<std::string>& args, const std::string& i
 
     MemoryInput in(input, std::move(read_sizes), fail_at);
     MemoryOutput out(fail_after);
+    TextModeInput text_in(in);
+    TextModeOutput text_out(out);
 
     char* err_text = nullptr;
     size_t err_size = 0;
@@ -88,7 +94,8 @@ RunResult run_quarnel(const std::vector<std::string>& args, const std::string& i
     FILE* const saved_stderr = stderr;
     stderr = err_stream;
     RunResult result;
-    result.status = run_filter(int(storage.size()), argv.data(), in, out);
+    result.status = text_mode ? run_filter(int(storage.size()), argv.data(), text_in, text_out)
+                              : run_filter(int(storage.size()), argv.data(), in, out);
     stderr = saved_stderr;
     std::fclose(err_stream);
     result.err.assign(err_text, err_size);
@@ -265,26 +272,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         begin = end + 1;
     }
 
-    const Expected expected = model(args, input);
-
     const uint64_t hash = hash_bytes(data, size);
+    const bool text_mode = ((hash >> 6) & 1) != 0;
+    Expected expected = model(args, text_mode ? text_mode_read(input) : input);
+    if (text_mode) expected.out = text_mode_written(expected.out);
+
     static const std::vector<size_t> READ_PATTERNS[] = {{}, {1}, {1, 7, 3, 64, 2}, {4096, 5}};
     const std::vector<size_t>& read_sizes = READ_PATTERNS[hash & 3];
     const unsigned fault = unsigned(hash >> 2) & 7;
     const size_t fail_at = fault == 0 ? size_t(hash >> 8) % (input.size() + 1) : std::string::npos;
     const size_t fail_after = fault == 1 ? size_t(hash >> 8) % (expected.out.size() + 1) : std::string::npos;
-    const bool read_fault = fail_at != std::string::npos && expected.reads_input;
+    // Text mode reads nothing after a 0x1A, so a fault behind one is never met.
+    const bool read_fault = fail_at != std::string::npos && expected.reads_input &&
+                            (!text_mode || input.find('\x1A') >= fail_at);
     const bool write_fault = fail_after != std::string::npos && expected.reads_input && fail_after < expected.out.size();
 
     // Every other input runs the filter on the plain kernels instead of the vector ones.
     const KernelLevel kernels = scan_select_kernels((hash >> 5) & 1 ? KernelLevel::PLAIN : KernelLevel::AVX2);
-    const RunResult run = run_quarnel(args, input, read_sizes, fail_at, fail_after);
+    const RunResult run = run_quarnel(args, input, read_sizes, fail_at, fail_after, text_mode);
     scan_select_kernels(kernels);
     auto fail = [&](const char* what) {
-        fuzz_fail("%s\n%s\nread fault at %zu, write fault after %zu (npos: none)\nstatus %d\n--- stdout ---\n%s\n--- "
+        fuzz_fail("%s\n%s\nread fault at %zu, write fault after %zu (npos: none)%s\nstatus %d\n--- stdout ---\n%s\n--- "
                   "expected ---\n%s\n--- stderr ---\n%s",
-                  what, describe_case(args, input).c_str(), fail_at, fail_after, run.status, escape_bytes(run.out).c_str(),
-                  escape_bytes(expected.out).c_str(), escape_bytes(run.err).c_str());
+                  what, describe_case(args, input).c_str(), fail_at, fail_after, text_mode ? ", text mode" : "", run.status,
+                  escape_bytes(run.out).c_str(), escape_bytes(expected.out).c_str(), escape_bytes(run.err).c_str());
     };
 
     // The banner is always the first line.

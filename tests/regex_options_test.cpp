@@ -120,6 +120,9 @@ private:
     int reads_ = 0;
 };
 
+// IN_PROCESS_BANNER is the banner of run_filter called with "quarnel" as argv[0].
+const std::string IN_PROCESS_BANNER = banner_for("quarnel");
+
 int run_in_process(std::vector<std::string> args, InputSource& in, OutputSink& out) {
     args.insert(args.begin(), "quarnel");
     std::vector<char*> argv;
@@ -136,7 +139,7 @@ TEST(RegexOptionsInProcess, EngineErrorEndsRunKeepingOutput) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out.text, "<a>\n");
-    EXPECT_EQ(err, BANNER + "regexp(3): memory corruption");
+    EXPECT_EQ(err, IN_PROCESS_BANNER + "regexp(3): memory corruption");
 }
 
 TEST(RegexOptionsInProcess, RunsLeaveNoHookBehind) {
@@ -160,7 +163,7 @@ TEST(RegexOptionsInProcess, CompileErrorRunsRepeat) {
         MemoryOutput out;
         testing::internal::CaptureStderr();
         EXPECT_EQ(run_in_process({"-rega", "-reg(x|"}, in, out), 1);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), BANNER + "regexp(3): unmatched ()");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), IN_PROCESS_BANNER + "regexp(3): unmatched ()");
         EXPECT_EQ(out.text, "");
     }
 }

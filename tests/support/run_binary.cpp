@@ -90,9 +90,10 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
     if (options.stdout_path.empty()) make_pipe(out_pipe);
     make_pipe(err_pipe);
 
-    std::vector<std::string> argv_text;
-    argv_text.push_back(options.argv0.empty() ? program : options.argv0);
+    std::vector<std::string> argv_text = options.emulator;
+    argv_text.push_back(options.argv0.empty() || !options.emulator.empty() ? program : options.argv0);
     argv_text.insert(argv_text.end(), args.begin(), args.end());
+    const std::string executed = options.emulator.empty() ? program : options.emulator.front();
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -115,7 +116,7 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
             rlimit limit{options.address_space_limit, options.address_space_limit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
         }
-        execv(program.c_str(), argv.data());
+        execv(executed.c_str(), argv.data());
         _exit(127);
     }
 
@@ -196,7 +197,9 @@ std::string mask_time_text(const std::string& error_text) {
         size_t time_at = at + marker.size();
         size_t length = time_text_length(error_text, time_at);
         masked.append(error_text, from, time_at - from);
-        if (length > 0 && error_text.compare(time_at + length, 2, ".\n") == 0) {
+        bool line_end_follows =
+            error_text.compare(time_at + length, 2, ".\n") == 0 || error_text.compare(time_at + length, 3, ".\r\n") == 0;
+        if (length > 0 && line_end_follows) {
             masked += TIME_MASK;
             from = time_at + length;
         } else {

@@ -11,8 +11,13 @@
 #include <vector>
 
 struct RunOptions {
-    // argv0 is passed as argv[0]; empty means the program path itself.
+    // argv0 is passed as argv[0]; empty means the program path itself. Unused with an
+    // emulator, which sets the program's argv[0] itself.
     std::string argv0;
+    // emulator, when not empty, is the command that runs the program (a Windows program
+    // under Wine, say): emulator[0] is executed with the rest of emulator, then the program
+    // path and the arguments.
+    std::vector<std::string> emulator;
     // stdin_path, when set, is opened read-only as the child's stdin instead of a pipe fed
     // with the stdin bytes (a directory gives a stdin whose reads fail).
     std::string stdin_path;
@@ -56,7 +61,7 @@ RunResult run_binary(const std::string& program, const std::vector<std::string>&
 // TIME_MASK replaces the time text of a summary line in mask_time_text's result.
 inline constexpr const char* TIME_MASK = "<time>";
 
-// mask_time_text replaces the time text of every summary line ("... lines took T.\n") by
-// TIME_MASK, but only where T has the form MM:SS.hh or H:MM:SS.hh, so a malformed time
-// text stays visible and fails the comparison.
+// mask_time_text replaces the time text of every summary line ("... lines took T.\n", or
+// T.\r\n as Windows writes it) by TIME_MASK, but only where T has the form MM:SS.hh or
+// H:MM:SS.hh, so a malformed time text stays visible and fails the comparison.
 std::string mask_time_text(const std::string& error_text);
