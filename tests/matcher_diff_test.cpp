@@ -145,6 +145,9 @@ struct Tally {
     uint64_t dfa_clears = 0;          // selection: times a DFA cache was cleared
     uint64_t backtracked_lines = 0;   // selection: lines handed to the backtracker
     uint64_t prefiltered = 0;         // selection: patterns with a literal prefilter
+    uint64_t split = 0;               // selection: patterns whose lines are decided around a literal
+    uint64_t split_lines = 0;         // selection: lines decided so
+    uint64_t split_fallbacks = 0;     // selection: of those, lines handed back to the DFA from their start
 };
 
 // PatternRun is one compiled pattern, three times over: the real matcher's copy, the
@@ -269,6 +272,9 @@ public:
         tally.dfa_clears += stats.dfa.cache_clears;
         tally.backtracked_lines += stats.backtracked_lines;
         tally.prefiltered += !stats.literals.empty();
+        tally.split += !stats.inner_literal.empty();
+        tally.split_lines += stats.inner_lines;
+        tally.split_fallbacks += stats.inner_fallbacks;
     }
 
 private:
@@ -338,10 +344,12 @@ void print_tally(const char* name, const Tally& tally, double seconds) {
                 static_cast<unsigned long long>(tally.pairs), static_cast<unsigned long long>(tally.matches),
                 static_cast<unsigned long long>(tally.gave_up), seconds);
     std::printf("[ tally    ] %s selection: %llu buffers, %llu patterns with a prefilter, %llu DFA cache clears, "
-                "%llu lines backtracked\n",
+                "%llu lines backtracked; %llu patterns decided around a literal, on %llu lines (%llu handed back)\n",
                 name, static_cast<unsigned long long>(tally.buffers), static_cast<unsigned long long>(tally.prefiltered),
                 static_cast<unsigned long long>(tally.dfa_clears),
-                static_cast<unsigned long long>(tally.backtracked_lines));
+                static_cast<unsigned long long>(tally.backtracked_lines), static_cast<unsigned long long>(tally.split),
+                static_cast<unsigned long long>(tally.split_lines),
+                static_cast<unsigned long long>(tally.split_fallbacks));
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -456,8 +464,9 @@ TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
 // compare_random_pairs runs wanted_pairs seeded random pairs through both matchers, and
 // through the selection matcher line by line and as one buffer per pattern. A line in
 // twenty gets a NUL and more bytes after it (drawn from a second generator, so that a seed
-// still draws the same patterns and lines as before).
-Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
+// still draws the same patterns and lines as before). draw, when given, draws the patterns
+// instead of random_pattern.
+Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string (*draw)(TestRandom&) = nullptr) {
     std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu QUARNEL_DIFF_COUNT=%llu\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(wanted_pairs));
     const auto start = std::chrono::steady_clock::now();
@@ -467,7 +476,7 @@ Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
     uint64_t lines_generated = 0;
     for (uint64_t case_number = 0; lines_generated < wanted_pairs; ++case_number) {
         // Pattern sizes vary from case to case: short ones match often, long ones nest.
-        PatternRun run(random_pattern(random, 2 + static_cast<int>(random.below(6))));
+        PatternRun run(draw != nullptr ? draw(random) : random_pattern(random, 2 + static_cast<int>(random.below(6))));
         ++tally.patterns;
         if (!run.compiled()) {
             ++tally.refused;
@@ -533,6 +542,32 @@ TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
         EXPECT_EQ(alone.prefiltered, 0u);
         scan_select_kernels(kernels);
     }
+}
+
+// Patterns P L S with a literal L on the top level, their candidate lines decided around
+// each occurrence of L (P backward from it, S forward from after it) whatever the lines'
+// length: with the default cache, with one so small that the two DFAs give lines back, and
+// with both kernel families (which find the occurrences and the ends of the lines).
+TEST(MatcherDiff, SelectionAroundALiteralOnTheTopLevel) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 4;
+    const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
+    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
+        const KernelLevel kernels = scan_select_kernels(level);
+        const Tally around = compare_random_pairs(seed, pairs, random_split_pattern);
+        // Nearly every pattern takes the path: the rest are refused (ten groups) or match
+        // every line at once.
+        EXPECT_GT(around.split * 10, (around.patterns - around.refused) * 9);
+        EXPECT_GT(around.split_lines, pairs / 2);
+
+        const size_t cache = regselect_set_cache_bytes(1);
+        const Tally shrunk = compare_random_pairs(seed + 1, pairs / 2, random_split_pattern);
+        regselect_set_cache_bytes(cache);
+        EXPECT_GT(shrunk.split_fallbacks, 0u);
+        EXPECT_GT(shrunk.backtracked_lines, 0u);
+        scan_select_kernels(kernels);
+    }
+    regselect_set_inner_literal(inner);
 }
 
 TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
