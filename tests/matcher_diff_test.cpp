@@ -698,21 +698,25 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
     // The literals the prefilter searches for: one that every match contains, one per
     // alternative, none where a match may lack every literal or the set would stop the
     // search too often (then the DFA runs alone).
+    // A long candidate line is decided around the literal when it is the only one and a
+    // node on the top level (the "around" column).
     struct LiteralCase {
         const char* pattern;
         std::vector<std::string> literals;
+        const char* around;
     };
     const LiteralCase cases[] = {
-        {"[a-z]+_t ", {"_t "}},
-        {"([a-z]+)=([0-9]+)", {"="}},
-        {"foo|bar", {"bar", "foo"}},
-        {"(foo|bar)[0-9]*=", {"bar", "foo"}},  // two rare pairs stop less often than "="
-        {"x?(zq|jk)", {"jk", "zq"}},
-        {"[a-z]+", {}},
-        {"foo|b*", {}},
-        {"(foo)*bar?", {"ba"}},  // the group may be skipped, the "r" too
-        {"^#define", {"#define"}},
-        {"[0-9]+\\.[0-9]+", {}},  // the accelerated start state stops less often than "."
+        {"[a-z]+_t ", {"_t "}, "_t "},
+        {"([a-z]+)=([0-9]+)", {"="}, "="},
+        {"foo|bar", {"bar", "foo"}, ""},
+        {"(foo|bar)[0-9]*=", {"bar", "foo"}, ""},  // two rare pairs stop less often than "="
+        {"x?(zq|jk)", {"jk", "zq"}, ""},
+        {"[a-z]+", {}, ""},
+        {"foo|b*", {}, ""},
+        {"(foo)*bar?", {"ba"}, "ba"},  // the group may be skipped, the "r" too
+        {"^#define", {"#define"}, "#define"},
+        {"[0-9]+\\.[0-9]+", {}, ""},  // the accelerated start state stops less often than "."
+        {"(a|b)*zq(c|d)*$", {"zq"}, "zq"},
     };
     for (const LiteralCase& c : cases) {
         CaptureHook hook;
@@ -720,9 +724,11 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
         ASSERT_NE(prog, nullptr) << c.pattern;
         RegMatcherPtr selector(regmatcher(prog.get()));
         ASSERT_NE(selector, nullptr);
-        std::vector<std::string> literals = regmatcher_stats(selector.get()).literals;
+        const RegMatcherStats stats = regmatcher_stats(selector.get());
+        std::vector<std::string> literals = stats.literals;
         std::sort(literals.begin(), literals.end());
         EXPECT_EQ(literals, c.literals) << c.pattern;
+        EXPECT_EQ(stats.inner_literal, c.around) << c.pattern;
     }
 
     // A line feed inside a line given alone is an ordinary byte, as it is to regsearch.
@@ -747,14 +753,32 @@ TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
     // prove equal to the reference): repeated units that keep a DFA state busy for the
     // whole line, and many random lines in one buffer. The 10,000,000-byte line of `abab...`
     // with (a|b)+$ must be decided by the DFA alone, in a handful of states.
+    // The long lines of patterns with a literal on the top level are decided around it
+    // (split); where P or S would read far from every occurrence, the line goes back to the
+    // DFA from its start (handed back), which keeps the time linear.
     struct LongCase {
         const char* pattern;
         const char* unit;
         const char* tail;
+        bool split;
+        bool handed_back;
     };
     const LongCase cases[] = {
-        {"(a|b)+$", "ab", ""},   {"(a|b)+$", "ab", "c"},   {"(a|aa)*b", "a", "cb"}, {"(ab)*c", "ab", "xc"},
-        {"[a-z]+_t ", "ab ", "x_t "}, {"^(ab)+$", "ab", ""}, {"((a|b)*c)*d", "abc", "e"}, {"a.*b$", "a\xE9", "b"},
+        {"(a|b)+$", "ab", "", false, false},
+        {"(a|b)+$", "ab", "c", false, false},
+        {"(a|aa)*b", "a", "cb", true, false},
+        {"(ab)*c", "ab", "xc", false, false},
+        {"[a-z]+_t ", "ab ", "x_t ", true, false},
+        {"[a-z]+_t ", "ab _t ", "", true, true},       // occurrences too close together to pay
+        {"^(ab)+$", "ab", "", false, false},
+        {"((a|b)*c)*d", "abc", "e", false, false},
+        {"a.*b$", "a\xE9", "b", false, false},
+        {"[0-9].*=[0-9]", "a=b", "", true, true},      // P reads back to the line's start from each "="
+        {"[0-9].*=[0-9]", "a=b", "7=1", true, true},
+        {"x=[0-9]+ .*q$", "x=1 ", "", true, true},     // S reads on to the line's end from each "x="
+        {"x=[0-9]+ .*q$", "x=1 ", "q", true, false},   // ... and matches there the first time
+        {"^(a|b)*zq", "ab", "zq", true, false},        // P back to the line's start, once
+        {"^(a|b)*zq", "ab", "czq", true, false},
     };
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
@@ -773,6 +797,9 @@ TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
             const int expected_first = regsearch(prog.get(), "x");
             EXPECT_EQ(found, expected_first ? buffer.data() : expected ? buffer.data() + 2 : nullptr) << c.pattern;
             EXPECT_TRUE(reported.empty());
+            const RegMatcherStats stats = regmatcher_stats(selector.get());
+            EXPECT_EQ(stats.inner_lines > 0, c.split) << c.pattern << c.tail;
+            EXPECT_EQ(stats.inner_fallbacks > 0, c.handed_back) << c.pattern << c.tail;
         }
         scan_select_kernels(kernels);
     }
