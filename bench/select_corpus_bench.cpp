@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     const double total = std::chrono::duration<double>(Clock::now() - start).count();
     const double select = std::chrono::duration<double>(selecting).count();
     const RegMatcherStats stats = regmatcher_stats(matcher);
-    std::printf("pattern %s: %llu lines selected of %llu bytes; select %.3f s (%.0f MB/s), loop with reading %.3f s\n",
+    std::printf("pattern %s: %llu lines selected of %llu bytes; select %.4f s (%.0f MB/s), loop with reading %.3f s\n",
                 argv[2], selected, bytes, select, bytes / select / 1e6, total);
     std::printf("  prefilter:");
     for (const std::string& literal : stats.literals) std::printf(" \"%s\"", literal.c_str());

@@ -46,7 +46,7 @@ constexpr size_t PREFILTER_SAMPLE_SIZE = 32 * 1024;
 InnerLiteral inner_setting = InnerLiteral::AUTO;
 // A line shorter than this is decided by the DFA from its start, which is as fast there
 // (measured on the corpora of docs/regexp.md).
-constexpr size_t INNER_MIN_LINE_BYTES = 256;
+constexpr size_t INNER_MIN_LINE_BYTES = 64;
 // Deciding a line around its literal stops and hands the line to the DFA from its start
 // once the anchored DFAs have read as many bytes as the line's text holds, plus this many,
 // counting INNER_HIT_COST more for each occurrence tried.
@@ -83,10 +83,29 @@ struct RegMatcher {
 
 namespace {
 
+// search_for makes the search for the line feed, and for NUL too when with_nul is set.
+ByteSetSearch search_for(bool with_nul) {
+    bool member[256] = {};
+    member[uint8_t('\n')] = true;
+    member[0] = with_nul;
+    return ByteSetSearch(member);
+}
+
+// line_feeds finds the line feeds; text_ends the bytes that end a line's text, the line
+// feed and NUL. Lines can be long, so both are vector searches.
+const ByteSetSearch& line_feeds() {
+    static const ByteSetSearch search = search_for(false);
+    return search;
+}
+const ByteSetSearch& text_ends() {
+    static const ByteSetSearch search = search_for(true);
+    return search;
+}
+
 // line_start returns the start of the line that holds at, looking back no further than from.
 const char* line_start(const char* from, const char* at) {
-    while (at > from && at[-1] != '\n') --at;
-    return at;
+    const char* line_feed = line_feeds().find_last(from, at);
+    return line_feed != nullptr ? line_feed + 1 : from;
 }
 
 // backtrack_text runs the backtracker on the text [begin, end) cut at its first NUL.
@@ -146,16 +165,6 @@ const char* dfa_region(RegMatcher* matcher, const char* begin, const char* end) 
         if (backtrack_line(matcher, start, end, &begin)) return start;
     }
     return nullptr;
-}
-
-// text_ends finds the bytes that end a line's text: the line feed and NUL.
-const ByteSetSearch& text_ends() {
-    static const ByteSetSearch search = [] {
-        bool member[256] = {};
-        member[0] = member[uint8_t('\n')] = true;
-        return ByteSetSearch(member);
-    }();
-    return search;
 }
 
 enum class Around { MATCH, NO_MATCH, UNDECIDED };
