@@ -840,8 +840,8 @@ LazyDfa::Outcome LazyDfa::scan_anchored(const char* from, const char* to) {
     uint32_t row = begin_entry_;
     Outcome outcome{Result::NONE, nullptr};
     for (;;) {
-        // Rows and column offsets are in bytes, as in scan; anchored states are never
-        // accelerated, so an entry is a row or a special value.
+        // A row is a byte offset, as in scan; anchored states are never accelerated, so an
+        // entry is a row or a special value. The spans are short: no unrolling here.
         const bool at_end = p == to;
         const unsigned column = at_end ? line_end_column_ : line_classes_[static_cast<unsigned char>(backward ? p[-1] : *p)];
         uint32_t entry = table_[row / sizeof(uint32_t) + column];

@@ -14,9 +14,9 @@
 // exactly when, at some occurrence of L, P matches backward from it and S forward from
 // after it: two anchored DFAs (dfa.h: build_prefix, build_suffix) that read only the bytes
 // next to the occurrence, usually a few. decide_around does that for each occurrence in
-// the line; when the DFAs have read as many bytes as the line holds (P or S scanning far,
-// occurrences close together), the line goes to the DFA from its start after all, so the
-// work stays linear in the line.
+// the line; when its work outgrows the stretch of the line it has covered (P or S reading
+// the same bytes again, occurrences close together), the line goes to the DFA from its
+// start after all, so the work stays linear in the line.
 // tests/matcher_diff_test.cpp compares every path with regsearch.
 #include <algorithm>
 #include <cstdlib>
@@ -386,7 +386,7 @@ int regselect_line(RegMatcher* matcher, const char* line, size_t length) {
         const char* hit = matcher->prefilter->find(line, text_end);
         if (hit == nullptr) return 0;
         ++matcher->candidates;
-        if (matcher->inner_length != 0 && length >= matcher->inner_min_line) {
+        if (matcher->inner_length != 0 && size_t(text_end - line) >= matcher->inner_min_line) {
             switch (decide_around(matcher, line, hit, text_end)) {
             case Around::MATCH:
                 return 1;

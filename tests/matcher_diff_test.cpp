@@ -737,6 +737,15 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
     RegMatcherPtr dot_selector(regmatcher(dot.get()));
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\nb", 3), 1);
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\0b", 3), 0);
+    // So it is on both sides of a literal that the line is decided around.
+    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    RegexpPtr around(regcompile("a.=[^x]b"));
+    RegMatcherPtr around_selector(regmatcher(around.get()));
+    regselect_set_inner_literal(inner);
+    EXPECT_EQ(regmatcher_stats(around_selector.get()).inner_literal, "=");
+    EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\nb", 5), 1);
+    EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\0b", 5), 0);
+    EXPECT_EQ(regselect_line(around_selector.get(), "a\0=\nb", 5), 0);
 
     // Failures go through the hook with the engine's own messages.
     EXPECT_EQ(regmatcher(nullptr), nullptr);
