@@ -610,6 +610,44 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
     EXPECT_GT(tally.pairs, 100000u);
 }
 
+TEST(MatcherDiff, EveryShortSideOfALiteralAgainstEveryShortLine) {
+    // P "=" S for every P and S of up to two tokens, against every line over {a,b,=} of up
+    // to four bytes, every candidate line decided around "=": anchors on either side (where
+    // `^` after the literal and `$` before it never hold), repetitions meeting the literal,
+    // lines with the literal at either end, twice, or not at all.
+    static const char* const TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
+    constexpr int TOKEN_COUNT = sizeof TOKENS / sizeof TOKENS[0];
+    std::vector<std::string> sides = {""};
+    for (int first = 0; first < TOKEN_COUNT; ++first) {
+        sides.push_back(TOKENS[first]);
+        for (int second = 0; second < TOKEN_COUNT; ++second) sides.push_back(std::string(TOKENS[first]) + TOKENS[second]);
+    }
+    std::vector<std::string> lines = {""};
+    for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
+        for (char c : {'a', 'b', '='}) lines.push_back(lines[from] + c);
+    const auto start = std::chrono::steady_clock::now();
+    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    Tally tally;
+    TestRandom extra(DEFAULT_SEED);
+    for (const std::string& prefix : sides) {
+        for (const std::string& suffix : sides) {
+            PatternRun run(prefix + "=" + suffix);
+            ++tally.patterns;
+            if (!run.compiled()) {
+                ++tally.refused;
+                continue;
+            }
+            for (const std::string& line : lines) run.check_line(line, tally, "short sides", true, false);
+            run.check_buffer(tally, "short sides", extra);
+        }
+    }
+    regselect_set_inner_literal(inner);
+    print_tally("short sides", tally, seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_GT(tally.split * 2, tally.patterns - tally.refused);
+    EXPECT_GT(tally.split_lines, 100000u);
+}
+
 TEST(MatcherDiff, CatastrophicPatternsOnLinesThePlainWalkCanStillFinish) {
     // The failure memo matters most where the plain walk backtracks hardest, and random
     // cases of that kind mostly exceed the reference's budget. Here the lines grow one
