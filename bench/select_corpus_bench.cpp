@@ -1,7 +1,8 @@
 // select_corpus_bench.cpp: the selection matcher over a file, as a block loop would run it.
 //
-// Usage: select_corpus_bench FILE PATTERN [BLOCK_BYTES [dfa-only]]   (default block 65536;
-// dfa-only builds the matcher without its literal prefilter)
+// Usage: select_corpus_bench FILE PATTERN [BLOCK_BYTES [dfa-only|no-inner|inner-always]]
+// (default block 65536; dfa-only builds the matcher without its literal prefilter, no-inner
+// never decides a line around its literal, inner-always does it on every candidate line)
 //
 // The file is read in blocks of BLOCK_BYTES cut after their last line feed (the rest is
 // carried into the next block, and a line longer than a block grows it), and regselect is
@@ -22,7 +23,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s FILE PATTERN [BLOCK_BYTES]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE PATTERN [BLOCK_BYTES [dfa-only|no-inner|inner-always]]\n", argv[0]);
         return 2;
     }
     const size_t block_bytes = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 65536;
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (argc > 4 && std::strcmp(argv[4], "dfa-only") == 0) regselect_set_prefilter(false);
+    if (argc > 4 && std::strcmp(argv[4], "no-inner") == 0) regselect_set_inner_literal(InnerLiteral::OFF);
+    if (argc > 4 && std::strcmp(argv[4], "inner-always") == 0) regselect_set_inner_literal(InnerLiteral::ALWAYS);
     Regexp* prog = regcompile(argv[2]);
     if (prog == nullptr) {
         std::fprintf(stderr, "pattern does not compile\n");
@@ -80,7 +83,7 @@ int main(int argc, char** argv) {
     const double total = std::chrono::duration<double>(Clock::now() - start).count();
     const double select = std::chrono::duration<double>(selecting).count();
     const RegMatcherStats stats = regmatcher_stats(matcher);
-    std::printf("pattern %s: %llu lines selected of %llu bytes; select %.3f s (%.0f MB/s), loop with reading %.3f s\n",
+    std::printf("pattern %s: %llu lines selected of %llu bytes; select %.4f s (%.0f MB/s), loop with reading %.3f s\n",
                 argv[2], selected, bytes, select, bytes / select / 1e6, total);
     std::printf("  prefilter:");
     for (const std::string& literal : stats.literals) std::printf(" \"%s\"", literal.c_str());
@@ -90,6 +93,15 @@ int main(int argc, char** argv) {
                 (unsigned long long)stats.candidates, (unsigned long long)stats.dfa.bytes_scanned,
                 (unsigned long long)stats.dfa.states_built,
                 (unsigned long long)stats.dfa.cache_clears, (unsigned long long)stats.backtracked_lines);
+    if (!stats.inner_literal.empty())
+        std::printf("  around \"%s\": %llu lines, %llu occurrences, %llu lines back to the DFA; backward over %llu "
+                    "bytes (%llu states), forward over %llu bytes (%llu states)\n",
+                    stats.inner_literal.c_str(), (unsigned long long)stats.inner_lines,
+                    (unsigned long long)stats.inner_hits, (unsigned long long)stats.inner_fallbacks,
+                    (unsigned long long)stats.prefix_dfa.bytes_scanned,
+                    (unsigned long long)stats.prefix_dfa.states_built,
+                    (unsigned long long)stats.suffix_dfa.bytes_scanned,
+                    (unsigned long long)stats.suffix_dfa.states_built);
     regmatcher_free(matcher);
     std::free(prog);
     std::fclose(file);

@@ -17,7 +17,9 @@
 // (regselect_line, and regselect over a buffer of all the lines, each ended by '\n') must
 // select exactly the lines the reference matches, once with the default DFA cache and
 // once with one so small that the DFA keeps clearing it and hands lines to the
-// backtracker; the vector kernels are on for even-sized inputs and off for odd ones. No
+// backtracker, and both again with every candidate line decided around a literal on the
+// top level of the pattern where it has one (P backward from each occurrence, S forward);
+// the vector kernels are on for even-sized inputs and off for odd ones. No
 // engine message may be reported. A case on which the reference spends its step budget is
 // dropped from there on.
 //
@@ -119,11 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   RegexpBlock(regcompile(pattern.c_str()))};
     check_program(reference.re, pattern);
 
-    // The selection matchers: default cache, and a cache too small to hold its states.
-    RegMatcher* selectors[2] = {regmatcher(reference.re), nullptr};
-    const size_t default_cache = regselect_set_cache_bytes(1);
-    selectors[1] = regmatcher(reference.re);
-    regselect_set_cache_bytes(default_cache);
+    // The selection matchers: default cache, and a cache too small to hold its states;
+    // each as built by default and deciding every candidate line around its literal.
+    RegMatcher* selectors[4];
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t default_cache = regselect_set_cache_bytes(i % 2 == 0 ? DEFAULT_DFA_CACHE_BYTES : 1);
+        const InnerLiteral default_inner = regselect_set_inner_literal(i < 2 ? InnerLiteral::AUTO : InnerLiteral::ALWAYS);
+        selectors[i] = regmatcher(reference.re);
+        regselect_set_inner_literal(default_inner);
+        regselect_set_cache_bytes(default_cache);
+    }
     const KernelLevel kernels = scan_select_kernels(size % 2 == 0 ? KernelLevel::AVX2 : KernelLevel::PLAIN);
     std::string selection_buffer;
     std::vector<size_t> selection_starts;

@@ -27,6 +27,18 @@
 // Acceleration. The start state, the state of "nothing in progress" and the dead state
 // usually loop on almost every byte. When the bytes that leave such a state are few and
 // rare in ordinary text, the scan jumps to the next of them with ByteSetSearch.
+//
+// Both sides of a literal. When the top level of the program is one alternative with a
+// literal L on it, every match is P L S: P matches the text before L, S the text after.
+// A suffix DFA is the machinery above started at the node after L, anchored (no match
+// begins later, so a state without threads is dead and ends the scan). A prefix DFA reads
+// P backward from L: its threads are P's byte-consuming places as above, and taking a byte
+// leads to what the walk could have been doing just before it, found by following the
+// program's links in reverse (into_): a literal's previous byte, a repetition's loop, and
+// the threads and empty steps that lead into the node where the thread waited. Reaching
+// the program's start means P has matched; reaching it through `^` is a thread that only
+// the line's start lets match. `$` never holds inside P (the literal still follows), and
+// `^` never inside S (the literal came before).
 #include "regexp/dfa.h"
 
 #include <algorithm>
@@ -42,6 +54,8 @@ constexpr uint32_t END_OF_TEXT = 0xFFFFFFFDu;  // NUL without a match: the line'
 constexpr uint32_t MATCH = 0xFFFFFFFEu;
 constexpr uint32_t UNKNOWN = 0xFFFFFFFFu;
 constexpr uint32_t GIVE_UP = 0xFFFFFFFCu;      // returned by compute, never stored
+constexpr uint32_t DEAD = 0xFFFFFFFBu;         // an anchored scan can match no more
+constexpr uint32_t NO_NODE = 0xFFFFFFFFu;
 
 // The give-up rule: after this many clears, a clear that comes after fewer than
 // MIN_BYTES_PER_STATE bytes per state built ends the scan of the line.
@@ -126,26 +140,74 @@ ProgramExtent inspect_program(const unsigned char* program) {
     return extent;
 }
 
+bool splits_at(const unsigned char* program, size_t program_size, uint32_t node) {
+    // reaches walks the links a match can take (an OP_ALT's next only to a sister) from
+    // `from`, never through `node`, and tells whether it meets a node that `found` accepts.
+    auto reaches = [&](uint32_t from, auto found) {
+        std::vector<bool> seen(program_size, false);
+        std::vector<uint32_t> pending = {from};
+        while (!pending.empty()) {
+            const uint32_t at = pending.back();
+            pending.pop_back();
+            if (found(at)) return true;
+            if (at == node || seen[at]) continue;
+            seen[at] = true;
+            const unsigned char* here = program + at;
+            const unsigned char* next = next_node(here);
+            if (node_opcode(here) == OP_END) continue;
+            if (node_opcode(here) == OP_ALT) {
+                pending.push_back(at + NODE_HEADER_SIZE);
+                if (node_opcode(next) != OP_ALT) continue;
+            }
+            pending.push_back(uint32_t(next - program));
+        }
+        return false;
+    };
+    const unsigned char* after = next_node(program + node);
+    if (after == nullptr) return false;
+    return !reaches(1, [&](uint32_t at) { return node_opcode(program + at) == OP_END; }) &&
+           !reaches(uint32_t(after - program), [&](uint32_t at) { return at == node; });
+}
+
 // ---------------------------------------------------------------------------------------
 // Building.
 
 void LazyDfa::build(const unsigned char* program, size_t program_size, size_t cache_bytes) {
+    build_shape(program, program_size, cache_bytes, Shape::SEARCH, 1);
+}
+
+void LazyDfa::build_suffix(const unsigned char* program, size_t program_size, size_t cache_bytes, uint32_t start) {
+    build_shape(program, program_size, cache_bytes, Shape::SUFFIX, start);
+}
+
+void LazyDfa::build_prefix(const unsigned char* program, size_t program_size, size_t cache_bytes, uint32_t stop) {
+    build_shape(program, program_size, cache_bytes, Shape::PREFIX, stop);
+}
+
+// build_shape: node is where the walk starts (SEARCH, SUFFIX) or the literal it stops
+// before (PREFIX).
+void LazyDfa::build_shape(const unsigned char* program, size_t program_size, size_t cache_bytes, Shape shape,
+                          uint32_t node) {
     program_ = program;
+    shape_ = shape;
+    anchored_ = shape != Shape::SEARCH;
     thread_at_.assign(program_size, -1);
     threads_.clear();
     has_line_start_ = false;
+    const uint32_t start = shape == Shape::SUFFIX ? node : 1;
+    const uint32_t stop = shape == Shape::PREFIX ? node : NO_NODE;
 
     // The walked nodes, and a thread for every place that waits for a byte.
     std::vector<bool> seen(program_size, false);
-    std::vector<uint32_t> pending = {1};
+    std::vector<uint32_t> pending = {start};
     auto new_thread = [&](Thread::Kind kind, Thread::Follow follow_kind, uint32_t follow, ByteSet accept) {
-        threads_.push_back(Thread{kind, follow_kind, follow, accept});
+        threads_.push_back(Thread{kind, follow_kind, follow, {-1, -1}, accept});
         return int32_t(threads_.size() - 1);
     };
     while (!pending.empty()) {
         const uint32_t at = pending.back();
         pending.pop_back();
-        if (seen[at]) continue;
+        if (seen[at] || at == stop) continue;
         seen[at] = true;
         const unsigned char* node = program + at;
         const unsigned char op = node_opcode(node);
@@ -195,6 +257,10 @@ void LazyDfa::build(const unsigned char* program, size_t program_size, size_t ca
         if (op != OP_END && next != nullptr) pending.push_back(next_at);
         if (op == OP_ALT) pending.push_back(at + NODE_HEADER_SIZE);
     }
+    // A scan of one side of a literal never starts at a line's start: `^` there is decided
+    // by the prefix's gate thread, not by the state.
+    if (anchored_) has_line_start_ = false;
+    if (shape == Shape::PREFIX) reverse_threads(seen);
 
     // Byte classes: start from {NUL}, {'\n'} and the rest, and split by every distinct
     // set of bytes that some thread takes.
@@ -232,17 +298,26 @@ void LazyDfa::build(const unsigned char* program, size_t program_size, size_t ca
     }
 
     visited_.assign(program_size, 0);
+    gated_visited_.assign(shape == Shape::PREFIX ? program_size : 0, 0);
     thread_mark_.assign(threads_.size(), 0);
     generation_ = 0;
 
-    // The closure of the start: at any position, and at a line's first position.
+    // The closure of the start: at any position, and at a line's first position. An
+    // anchored DFA has only the second, at the scan's start.
+    bool seed_matches = false;
+    seed_threads_.clear();
+    if (!anchored_) {
+        next_generation();
+        close(1, false, false);
+        seed_matches = matched_;
+        seed_threads_ = work_;
+        std::sort(seed_threads_.begin(), seed_threads_.end());
+    }
     next_generation();
-    close(1, false, false);
-    const bool seed_matches = matched_;
-    seed_threads_ = work_;
-    std::sort(seed_threads_.begin(), seed_threads_.end());
-    next_generation();
-    close(1, has_line_start_, false);
+    if (shape == Shape::PREFIX)
+        close_backward(stop);
+    else
+        close(start, has_line_start_, false);
     every_line_ = seed_matches || matched_;
     begin_threads_ = work_;
     std::sort(begin_threads_.begin(), begin_threads_.end());
@@ -256,6 +331,83 @@ void LazyDfa::build(const unsigned char* program, size_t program_size, size_t ca
     reset_cache();
 }
 
+// reverse_threads turns the threads of the walked nodes (the prefix) around: each learns
+// what may have come just before its byte, and into_ gets the reversed links.
+void LazyDfa::reverse_threads(const std::vector<bool>& walked) {
+    std::vector<std::pair<uint32_t, uint32_t>> links;  // (node entered, entry of into_)
+    auto add_before = [&](uint32_t id, uint32_t previous) {
+        Thread& thread = threads_[id];
+        thread.before[thread.before[0] < 0 ? 0 : 1] = int32_t(previous);
+    };
+    const std::vector<Thread> forward = threads_;
+    for (Thread& thread : threads_) {
+        thread.follow_kind = Thread::BACK;
+        thread.follow = NO_NODE;
+    }
+    for (uint32_t id = 0; id < forward.size(); ++id) {
+        const Thread& thread = forward[id];
+        if (thread.kind != Thread::CONSUME) continue;
+        switch (thread.follow_kind) {
+        case Thread::THREAD:  // the next byte of a literal
+            add_before(thread.follow, id);
+            break;
+        case Thread::NODE:
+            links.emplace_back(thread.follow, (id << 2) | INTO_THREAD);
+            break;
+        case Thread::LOOP:  // the loop again, or on to the repetition's next node
+            add_before(uint32_t(thread_at_[thread.follow]), id);
+            links.emplace_back(uint32_t(next_node(program_ + thread.follow) - program_), (id << 2) | INTO_THREAD);
+            break;
+        case Thread::BACK:
+            break;
+        }
+    }
+    for (uint32_t at = 0; at < walked.size(); ++at) {
+        if (!walked[at]) continue;
+        const unsigned char* node = program_ + at;
+        const unsigned char* next = next_node(node);
+        const uint32_t next_at = next != nullptr ? uint32_t(next - program_) : NO_NODE;
+        const uint32_t from = at << 2;
+        switch (node_opcode(node)) {
+        case OP_ANY:
+        case OP_ONE_OF:
+        case OP_NONE_OF:
+        case OP_LITERAL:
+            threads_[uint32_t(thread_at_[at])].follow = at;  // its first byte waits at the node
+            break;
+        case OP_SIMPLE_STAR:
+            threads_[uint32_t(thread_at_[at])].follow = at;
+            links.emplace_back(next_at, from | INTO_NODE);
+            break;
+        case OP_SIMPLE_PLUS:
+            threads_[uint32_t(thread_at_[at + NODE_HEADER_SIZE])].follow = at;
+            break;
+        case OP_ALT:
+            links.emplace_back(at + NODE_HEADER_SIZE, from | INTO_NODE);
+            if (node_opcode(next) == OP_ALT) links.emplace_back(next_at, from | INTO_NODE);
+            break;
+        case OP_LINE_START:
+            links.emplace_back(next_at, from | INTO_GATED);
+            break;
+        case OP_END:
+        case OP_LINE_END:  // `$` cannot hold before the literal
+            break;
+        default:  // OP_LOOP, OP_EMPTY, group nodes
+            links.emplace_back(next_at, from | INTO_NODE);
+            break;
+        }
+    }
+    gate_thread_ = uint32_t(threads_.size());
+    threads_.push_back(Thread{Thread::LINE_END, Thread::BACK, NO_NODE, {-1, -1}, ByteSet{}});
+
+    into_first_.assign(walked.size() + 1, 0);
+    for (const auto& link : links) ++into_first_[link.first + 1];
+    for (size_t at = 1; at < into_first_.size(); ++at) into_first_[at] += into_first_[at - 1];
+    into_.assign(links.size(), 0);
+    std::vector<uint32_t> filled(into_first_.begin(), into_first_.end() - 1);
+    for (const auto& link : links) into_[filled[link.first]++] = link.second;
+}
+
 // ---------------------------------------------------------------------------------------
 // Closure and steps.
 
@@ -264,6 +416,7 @@ void LazyDfa::next_generation() {
     matched_ = false;
     if (++generation_ == 0) {
         std::fill(visited_.begin(), visited_.end(), 0);
+        std::fill(gated_visited_.begin(), gated_visited_.end(), 0);
         std::fill(thread_mark_.begin(), thread_mark_.end(), 0);
         generation_ = 1;
     }
@@ -324,6 +477,46 @@ void LazyDfa::close(uint32_t offset, bool at_start, bool at_end) {
     }
 }
 
+// close_backward adds, for a walk that enters the node at offset, the threads that may have
+// taken the byte just before, going back through empty-width nodes; it sets matched_ on
+// reaching the program's start, and adds the gate thread on reaching it through `^`.
+// A node reached through `^` is only of use for finding the start: no byte can come before
+// the line's start.
+void LazyDfa::close_backward(uint32_t offset) {
+    stack_.clear();
+    stack_.push_back(offset << 1);
+    while (!stack_.empty()) {
+        const uint32_t top = stack_.back();
+        stack_.pop_back();
+        const uint32_t at = top >> 1;
+        const bool gated = (top & 1) != 0;
+        if (visited_[at] == generation_) continue;
+        if (gated) {
+            if (gated_visited_[at] == generation_) continue;
+            gated_visited_[at] = generation_;
+        } else {
+            visited_[at] = generation_;
+        }
+        if (at == 1) {
+            if (!gated) {
+                matched_ = true;
+                return;
+            }
+            add_thread(gate_thread_);
+            continue;
+        }
+        for (uint32_t i = into_first_[at]; i < into_first_[at + 1]; ++i) {
+            const uint32_t entry = into_[i];
+            const uint32_t kind = entry & 3;
+            if (kind == INTO_THREAD) {
+                if (!gated) add_thread(entry >> 2);
+            } else {
+                stack_.push_back(((entry >> 2) << 1) | uint32_t(gated || kind == INTO_GATED));
+            }
+        }
+    }
+}
+
 // follow adds what comes after a thread that has taken its byte.
 void LazyDfa::follow(const Thread& thread) {
     switch (thread.follow_kind) {
@@ -336,6 +529,11 @@ void LazyDfa::follow(const Thread& thread) {
     case Thread::LOOP:
         add_thread(uint32_t(thread_at_[thread.follow]));
         close(uint32_t(next_node(program_ + thread.follow) - program_), false, false);
+        break;
+    case Thread::BACK:
+        for (int32_t id : thread.before)
+            if (id >= 0) add_thread(uint32_t(id));
+        if (thread.follow != NO_NODE) close_backward(thread.follow);
         break;
     }
 }
@@ -356,11 +554,16 @@ bool LazyDfa::step_threads(const uint16_t* threads, uint32_t count, unsigned col
 }
 
 // line_end_matches tells whether the line matches when it ends in state.
+// For a prefix DFA the end is the line's start, which only its gate thread waits for.
 bool LazyDfa::line_end_matches(const State& state) {
     next_generation();
     for (uint32_t i = 0; i < state.count && !matched_; ++i) {
         const Thread& thread = threads_[pool_[state.first + i]];
-        if (thread.kind == Thread::LINE_END) close(thread.follow, state.at_start, true);
+        if (thread.kind != Thread::LINE_END) continue;
+        if (shape_ == Shape::PREFIX)
+            matched_ = true;
+        else
+            close(thread.follow, state.at_start, true);
     }
     return matched_;
 }
@@ -398,7 +601,7 @@ void LazyDfa::reset_cache() {
 // give_up_after_clear tells whether the cache, just cleared at position at, is being
 // cleared too often for the bytes scanned to keep using the DFA on this line.
 bool LazyDfa::give_up_after_clear(const char* at) {
-    const uint64_t scanned = scanned_before_ + uint64_t(at - scan_begin_);
+    const uint64_t scanned = scanned_before_ + uint64_t(at >= scan_begin_ ? at - scan_begin_ : scan_begin_ - at);
     const uint64_t bytes = scanned - scanned_at_clear_;
     const uint64_t states = stats_.states_built - states_at_clear_;
     scanned_at_clear_ = scanned;
@@ -410,6 +613,7 @@ bool LazyDfa::give_up_after_clear(const char* at) {
 // when new. Adding may clear the cache first (cleared_ then tells the caller that every
 // row it held is gone), or return GIVE_UP. at is the scan position, null while resetting.
 uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, const char* at) {
+    if (anchored_ && threads.empty() && at != nullptr) return DEAD;
     at_start = at_start && has_line_start_;
     const uint32_t h = hash_state(threads.data(), threads.size(), at_start);
     size_t mask = slots_.size() - 1;
@@ -463,7 +667,7 @@ uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, con
     const uint32_t row = index * row_bytes();
     // Only the states a scan can stay in for long are worth the analysis: the start
     // state, the state of nothing in progress, and the dead state.
-    if (accels_.size() < 4 && (threads.empty() || (!at_start && threads == seed_threads_) || row == 0)) {
+    if (!anchored_ && accels_.size() < 4 && (threads.empty() || (!at_start && threads == seed_threads_) || row == 0)) {
         analyse_acceleration(index);
         if (!accels_.empty() && accels_.back().row == row) return row | ACCEL;
     }
@@ -509,7 +713,7 @@ uint32_t LazyDfa::compute(uint32_t row, unsigned column, const char* at) {
     uint32_t entry;
     if (column == line_end_column_ || column == nul_column_) {
         const bool matched = line_end_matches(state);
-        entry = matched ? MATCH : column == nul_column_ ? END_OF_TEXT : begin_entry_;
+        entry = matched ? MATCH : column == nul_column_ ? END_OF_TEXT : anchored_ ? DEAD : begin_entry_;
     } else {
         if (step_threads(pool_.data() + state.first, state.count, column)) {
             entry = MATCH;
@@ -626,4 +830,31 @@ LazyDfa::Outcome LazyDfa::scan(const char* begin, const char* end, Mode mode) {
         if (entry == MATCH) return Outcome{Result::MATCH, end};
     }
     return Outcome{Result::NONE, end};
+}
+
+LazyDfa::Outcome LazyDfa::scan_anchored(const char* from, const char* to) {
+    if (every_line_) return Outcome{Result::MATCH, from};
+    scan_begin_ = from;
+    const bool backward = shape_ == Shape::PREFIX;
+    const char* p = from;
+    uint32_t row = begin_entry_;
+    Outcome outcome{Result::NONE, nullptr};
+    for (;;) {
+        // A row is a byte offset, as in scan; anchored states are never accelerated, so an
+        // entry is a row or a special value. The spans are short: no unrolling here.
+        const bool at_end = p == to;
+        const unsigned column = at_end ? line_end_column_ : line_classes_[static_cast<unsigned char>(backward ? p[-1] : *p)];
+        uint32_t entry = table_[row / sizeof(uint32_t) + column];
+        if (entry == UNKNOWN) entry = compute(row, column, p);
+        if (at_end || entry >= FIRST_SPECIAL) {
+            outcome.result = entry == MATCH ? Result::MATCH : entry == GIVE_UP ? Result::GAVE_UP : Result::NONE;
+            if (!at_end && entry != GIVE_UP) p += backward ? -1 : 1;  // the byte that decided was read
+            break;
+        }
+        row = entry;
+        p += backward ? -1 : 1;
+    }
+    outcome.at = p;
+    scanned_before_ += uint64_t(backward ? from - p : p - from);
+    return outcome;
 }

@@ -4,8 +4,11 @@
 // the syntax: the NFA's states are the program's byte-consuming positions (a single-byte
 // node, one byte of a literal, the loop of a simple repetition) and the pending `$` nodes.
 // DFA states are sets of them, built on demand and kept in a cache of bounded size; see
-// dfa.cpp for how, and docs/regexp.md for why and what it costs. Used by regselect.cpp
-// only; tests/matcher_diff_test.cpp compares it with the backtracker.
+// dfa.cpp for how, and docs/regexp.md for why and what it costs. Besides the search over
+// whole lines, a DFA can run one side of a literal on the top level of the program: the
+// part after it forward, or the part before it backward from the literal (regselect.cpp's
+// decision around a literal hit). Used by regselect.cpp only; tests/matcher_diff_test.cpp
+// compares it with the backtracker.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +28,12 @@ struct ProgramExtent {
 // operands the backtracker follows, and reads nothing else. A program from the compiler is
 // always sound; a damaged one is left to the backtracker, which reports what it meets.
 ProgramExtent inspect_program(const unsigned char* program);
+
+// splits_at tells whether every path of the program from its start to OP_END passes the
+// node at offset exactly once: no path reaches OP_END around it, and none comes back to it.
+// Then a match is the part before it, the node, and the part after it, each matched on its
+// own (build_prefix, build_suffix).
+bool splits_at(const unsigned char* program, size_t program_size, uint32_t node);
 
 // DfaStats counts what the cache went through, for the tests and the benchmarks.
 struct DfaStats {
@@ -49,8 +58,17 @@ public:
 
     // build prepares the DFA for a sound program of program_size bytes (as inspect_program
     // measured it), which must stay in place while the DFA is used; cache_bytes bounds the
-    // state cache.
+    // state cache. It searches for a match anywhere in a line (scan).
     void build(const unsigned char* program, size_t program_size, size_t cache_bytes);
+
+    // build_suffix prepares the DFA for the part of the program from the node at offset
+    // start on, to match at the start of a span that is not a line's start (scan_anchored).
+    void build_suffix(const unsigned char* program, size_t program_size, size_t cache_bytes, uint32_t start);
+
+    // build_prefix prepares the DFA for the part of the program before the node at offset
+    // stop, a literal on its top level, read backward: it matches a span that ends where the
+    // literal begins, and is scanned from there towards the line's start (scan_anchored).
+    void build_prefix(const unsigned char* program, size_t program_size, size_t cache_bytes, uint32_t stop);
 
     // matches_every_line tells whether the empty text at a line's start already matches.
     bool matches_every_line() const { return every_line_; }
@@ -64,6 +82,15 @@ public:
     // its first NUL. Bytes after a NUL up to the next '\n' belong to no line's text.
     Outcome scan(const char* begin, const char* end, Mode mode);
 
+    // scan_anchored runs a suffix or prefix DFA from `from` towards `to`, which is the end of
+    // the line's text (suffix, to >= from) or its start (prefix, to <= from); every byte
+    // between is text ('\n' an ordinary byte, no NUL). It stops after the first byte with
+    // which its part of the program has matched (MATCH) or after which no match can follow
+    // (NONE), at `to` (MATCH when the part matches there: `$` or `^` hold at it), or with
+    // GAVE_UP as scan does; `at` is where it stopped, so the bytes read lie between it
+    // and `from`.
+    Outcome scan_anchored(const char* from, const char* to);
+
     DfaStats stats() const {
         DfaStats stats = stats_;
         stats.bytes_scanned = scanned_before_;
@@ -71,10 +98,20 @@ public:
     }
 
 private:
+    enum class Shape {
+        SEARCH,  // the whole program, a match beginning anywhere
+        SUFFIX,  // from a node on, anchored at the scan's start
+        PREFIX,  // up to a node, backward, anchored at the scan's start
+    };
     struct Thread {
+        // In a prefix DFA a CONSUME thread stands for a byte taken just before the position
+        // reached, and the one LINE_END thread for the program's start reached through `^`,
+        // which holds only at the line's start.
         enum Kind : uint8_t { CONSUME, LINE_END } kind;
-        enum Follow : uint8_t { NODE, THREAD, LOOP } follow_kind;
-        uint32_t follow;  // NODE: offset to close from; THREAD: thread id; LOOP: the repetition's offset
+        enum Follow : uint8_t { NODE, THREAD, LOOP, BACK } follow_kind;
+        uint32_t follow;  // NODE: offset to close from; THREAD: thread id; LOOP: the repetition's offset;
+                          // BACK: the node the walk entered to wait for the byte, or NO_NODE
+        int32_t before[2] = {-1, -1};  // BACK: threads that may have taken the byte before, or -1
         ByteSet accept;   // CONSUME: the bytes taken
     };
     struct State {
@@ -88,9 +125,13 @@ private:
         ByteSetSearch line_escape;
     };
 
+    void build_shape(const unsigned char* program, size_t program_size, size_t cache_bytes, Shape shape,
+                     uint32_t node);
+    void reverse_threads(const std::vector<bool>& walked);
     void next_generation();
     void add_thread(uint32_t id);
     void close(uint32_t offset, bool at_start, bool at_end);
+    void close_backward(uint32_t offset);
     void follow(const Thread& thread);
     bool step_threads(const uint16_t* threads, uint32_t count, unsigned column);
     bool line_end_matches(const State& state);
@@ -104,6 +145,8 @@ private:
     uint32_t row_bytes() const { return uint32_t(stride_ * sizeof(uint32_t)); }
 
     const unsigned char* program_ = nullptr;
+    Shape shape_ = Shape::SEARCH;
+    bool anchored_ = false;      // SUFFIX and PREFIX: no match begins after the scan's start
     std::vector<Thread> threads_;
     std::vector<int32_t> thread_at_;  // by program offset: the thread of that node, or -1
     bool has_line_start_ = false;
@@ -119,7 +162,16 @@ private:
     unsigned nul_column_ = 0;
 
     std::vector<uint16_t> seed_threads_;   // the threads of a match begun at any later position
-    std::vector<uint16_t> begin_threads_;  // the same at a line's first position
+    std::vector<uint16_t> begin_threads_;  // the same at a line's first position (or the scan's start)
+
+    // PREFIX: the program's links reversed. Entries [into_first_[x], into_first_[x + 1]) of
+    // into_ say how the walk can come to enter the node at offset x: from a node by an empty
+    // step (INTO_NODE, or INTO_GATED through `^`), or from a thread that has taken its byte
+    // (INTO_THREAD); an entry is (value << 2) | kind.
+    enum IntoKind : uint32_t { INTO_NODE, INTO_GATED, INTO_THREAD };
+    std::vector<uint32_t> into_first_;
+    std::vector<uint32_t> into_;
+    uint32_t gate_thread_ = 0;
 
     // The cache.
     size_t cache_bytes_ = 0;
@@ -134,6 +186,7 @@ private:
 
     // Scratch for building states.
     std::vector<uint32_t> visited_;      // by program offset: generation
+    std::vector<uint32_t> gated_visited_;  // PREFIX, by program offset: generation, reached through `^`
     std::vector<uint32_t> thread_mark_;  // by thread id: generation
     uint32_t generation_ = 0;
     std::vector<uint16_t> work_;

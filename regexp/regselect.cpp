@@ -7,6 +7,16 @@
 // without a prefilter, runs through the region itself, line feeds and all. A line the DFA
 // gives up on (its cache cleared too often) is copied and searched by the backtracker,
 // on the matcher's private copy of the Regexp, so that the caller's slots stay as they are.
+//
+// On a long line the DFA from the line's start costs a load per byte of the whole line,
+// for a literal that may stand near its end. When the prefilter's literal L is a node on
+// the top level of a program of one alternative, every match is P L S, so a line matches
+// exactly when, at some occurrence of L, P matches backward from it and S forward from
+// after it: two anchored DFAs (dfa.h: build_prefix, build_suffix) that read only the bytes
+// next to the occurrence, usually a few. decide_around does that for each occurrence in
+// the line; when its work outgrows the stretch of the line it has covered (P or S reading
+// the same bytes again, occurrences close together), the line goes to the DFA from its
+// start after all, so the work stays linear in the line.
 // tests/matcher_diff_test.cpp compares every path with regsearch.
 #include <algorithm>
 #include <cstdlib>
@@ -33,6 +43,17 @@ constexpr double PREFILTER_ADVANTAGE = 4;
 bool prefilter_setting = true;
 // How much of the first region searched chooses the bytes the prefilter probes.
 constexpr size_t PREFILTER_SAMPLE_SIZE = 32 * 1024;
+InnerLiteral inner_setting = InnerLiteral::AUTO;
+// A line shorter than this is decided by the DFA from its start, which is as fast there
+// (measured on the corpora of docs/regexp.md).
+constexpr size_t INNER_MIN_LINE_BYTES = 64;
+// Deciding a line around its literal stops and hands the line to the DFA from its start
+// once its work exceeds the stretch of the line it has covered by INNER_WORK_SLACK: the
+// work is the bytes the anchored DFAs read plus INNER_HIT_COST for each occurrence tried,
+// which costs about as much as that many bytes of DFA (finding it, starting two scans;
+// measured on lines of 4 KB with an occurrence every 12 to 48 bytes).
+constexpr size_t INNER_WORK_SLACK = 64;
+constexpr size_t INNER_HIT_COST = 16;
 
 struct FreeDeleter {
     void operator()(Regexp* prog) const { std::free(prog); }
@@ -50,14 +71,43 @@ struct RegMatcher {
     std::vector<char> line_copy;  // a NUL-terminated copy of a line for the backtracker
     uint64_t candidates = 0;
     uint64_t backtracked_lines = 0;
+
+    // Deciding lines around the literal: its length (0 when lines are not decided so), the
+    // shortest line decided so, and the two sides of the program.
+    size_t inner_length = 0;
+    size_t inner_min_line = 0;
+    LazyDfa prefix;
+    LazyDfa suffix;
+    uint64_t inner_lines = 0;
+    uint64_t inner_hits = 0;
+    uint64_t inner_fallbacks = 0;
 };
 
 namespace {
 
+// search_for makes the search for the line feed, and for NUL too when with_nul is set.
+ByteSetSearch search_for(bool with_nul) {
+    bool member[256] = {};
+    member[uint8_t('\n')] = true;
+    member[0] = with_nul;
+    return ByteSetSearch(member);
+}
+
+// line_feeds finds the line feeds; text_ends the bytes that end a line's text, the line
+// feed and NUL. Lines can be long, so both are vector searches.
+const ByteSetSearch& line_feeds() {
+    static const ByteSetSearch search = search_for(false);
+    return search;
+}
+const ByteSetSearch& text_ends() {
+    static const ByteSetSearch search = search_for(true);
+    return search;
+}
+
 // line_start returns the start of the line that holds at, looking back no further than from.
 const char* line_start(const char* from, const char* at) {
-    while (at > from && at[-1] != '\n') --at;
-    return at;
+    const char* line_feed = line_feeds().find_last(from, at);
+    return line_feed != nullptr ? line_feed + 1 : from;
 }
 
 // backtrack_text runs the backtracker on the text [begin, end) cut at its first NUL.
@@ -119,6 +169,110 @@ const char* dfa_region(RegMatcher* matcher, const char* begin, const char* end) 
     return nullptr;
 }
 
+enum class Around { MATCH, NO_MATCH, UNDECIDED };
+
+// decide_around decides the line whose text is [line, text_end) from the occurrences of
+// the literal in it, the first of them at hit: MATCH when P matches backward from one and
+// S forward from after it. UNDECIDED when a DFA gave up, or when the work outgrows the
+// stretch of the line covered so far (P or S reading the same bytes again for occurrence
+// after occurrence, or occurrences too close together to pay): the DFA from the line's
+// start is then cheaper, and the work wasted stays within the line's length plus a little.
+Around decide_around(RegMatcher* matcher, const char* line, const char* hit, const char* text_end) {
+    ++matcher->inner_lines;
+    size_t work = 0;
+    const char* low = hit;   // the stretch of the line read or passed so far
+    const char* high = hit;
+    for (const char* at = hit; at != nullptr; at = matcher->prefilter->find(at + 1, text_end)) {
+        ++matcher->inner_hits;
+        const LazyDfa::Outcome before = matcher->prefix.scan_anchored(at, line);
+        if (before.result == LazyDfa::Result::GAVE_UP) return Around::UNDECIDED;
+        work += size_t(at - before.at) + INNER_HIT_COST;
+        low = std::min(low, before.at);
+        const char* after_literal = at + matcher->inner_length;
+        high = std::max(high, after_literal);
+        if (before.result == LazyDfa::Result::MATCH) {
+            const LazyDfa::Outcome after = matcher->suffix.scan_anchored(after_literal, text_end);
+            if (after.result == LazyDfa::Result::GAVE_UP) return Around::UNDECIDED;
+            if (after.result == LazyDfa::Result::MATCH) return Around::MATCH;
+            work += size_t(after.at - after_literal);
+            high = std::max(high, after.at);
+        }
+        if (work > size_t(high - low) + INNER_WORK_SLACK) return Around::UNDECIDED;
+    }
+    return Around::NO_MATCH;
+}
+
+// select_around decides the line of a prefilter hit in a region that begins at a line start
+// from (so that hit is the literal's first occurrence in its line): its start when it
+// matches, else null; *next receives the start of the following line.
+const char* select_around(RegMatcher* matcher, const char* from, const char* hit, const char* end,
+                          const char** next) {
+    const char* bound = text_ends().find_last(from, hit);
+    const char* line = bound != nullptr ? bound + 1 : from;
+    // A NUL before the literal ends the line's text before every occurrence.
+    const bool in_text = bound == nullptr || *bound == '\n';
+    const char* text_end = in_text ? text_ends().find(hit + matcher->inner_length, end) : hit;
+    if (text_end == nullptr) text_end = end;
+    const char* line_feed = text_end < end && *text_end == '\n'
+                                ? text_end
+                                : static_cast<const char*>(std::memchr(text_end, '\n', size_t(end - text_end)));
+    *next = line_feed != nullptr ? line_feed + 1 : end;
+    if (!in_text) return nullptr;
+    if (size_t(text_end - line) >= matcher->inner_min_line) {
+        switch (decide_around(matcher, line, hit, text_end)) {
+        case Around::MATCH:
+            return line;
+        case Around::NO_MATCH:
+            return nullptr;
+        case Around::UNDECIDED:
+            ++matcher->inner_fallbacks;
+            break;
+        }
+    }
+    return dfa_region(matcher, line, *next);
+}
+
+// top_level_literals returns the offsets of the OP_LITERAL nodes on the top level of a
+// sound program whose top level is one alternative, or none.
+std::vector<uint32_t> top_level_literals(const unsigned char* program, size_t program_size) {
+    std::vector<uint32_t> found;
+    const unsigned char* top = program + 1;
+    const unsigned char* after_top = next_node(top);
+    if (after_top == nullptr || node_opcode(after_top) != OP_END) return found;
+    size_t steps = 0;
+    for (const unsigned char* node = node_operand(top); node != nullptr && node_opcode(node) != OP_END &&
+                                                        steps <= program_size;
+         node = next_node(node), ++steps)
+        if (node_opcode(node) == OP_LITERAL) found.push_back(uint32_t(node - program));
+    return found;
+}
+
+// choose_inner_literal prepares deciding lines around a literal when the program allows it
+// (see InnerLiteral), and then makes that literal the prefilter's only one.
+void choose_inner_literal(RegMatcher* matcher, const unsigned char* program, size_t program_size) {
+    if (inner_setting == InnerLiteral::OFF) return;
+    uint32_t chosen = 0;
+    std::string chosen_text;
+    for (uint32_t node : top_level_literals(program, program_size)) {
+        std::string text(reinterpret_cast<const char*>(node_operand(program + node)));
+        if (text.find('\n') != std::string::npos || !splits_at(program, program_size, node)) continue;
+        if (inner_setting == InnerLiteral::AUTO) {
+            if (matcher->literals.size() != 1 || matcher->literals[0] != text) continue;
+        } else if (chosen != 0 && estimated_hit_rate({text}) >= estimated_hit_rate({chosen_text})) {
+            continue;
+        }
+        chosen = node;
+        chosen_text = std::move(text);
+    }
+    if (chosen == 0) return;
+    matcher->literals = {chosen_text};
+    matcher->inner_length = chosen_text.size();
+    matcher->inner_min_line = inner_setting == InnerLiteral::ALWAYS ? 0 : INNER_MIN_LINE_BYTES;
+    matcher->prefix.build_prefix(program, program_size, cache_bytes_setting, chosen);
+    matcher->suffix.build_suffix(program, program_size, cache_bytes_setting,
+                                 uint32_t(next_node(program + chosen) - program));
+}
+
 }  // namespace
 
 RegMatcher* regmatcher(const Regexp* prog) {
@@ -160,6 +314,7 @@ RegMatcher* regmatcher(const Regexp* prog) {
             const double escape_share = matcher->dfa.start_escape_share();
             if (escape_share >= 0 && estimated_hit_rate(matcher->literals) * PREFILTER_ADVANTAGE > escape_share)
                 matcher->literals.clear();
+            choose_inner_literal(matcher.get(), copy->program, extent.size);
             if (!matcher->literals.empty()) {
                 std::vector<std::string_view> views(matcher->literals.begin(), matcher->literals.end());
                 matcher->prefilter = std::make_unique<LiteralSearch>(views, false);
@@ -199,6 +354,12 @@ const char* regselect(RegMatcher* matcher, const char* begin, const char* end) {
         const char* hit = matcher->prefilter->find(from, end);
         if (hit == nullptr) return nullptr;
         ++matcher->candidates;
+        if (matcher->inner_length != 0) {
+            const char* next;
+            if (const char* found = select_around(matcher, from, hit, end, &next)) return found;
+            from = next;
+            continue;
+        }
         const char* start = line_start(from, hit);
         const char* line_feed = static_cast<const char*>(std::memchr(hit, '\n', size_t(end - hit)));
         const char* next = line_feed != nullptr ? line_feed + 1 : end;
@@ -217,8 +378,25 @@ int regselect_line(RegMatcher* matcher, const char* line, size_t length) {
     if (!matcher->sound) return backtrack_text(matcher, line, end);
     if (matcher->dfa.matches_every_line()) return 1;
     if (matcher->prefilter != nullptr) {
-        if (matcher->prefilter->find(line, end) == nullptr) return 0;
+        const char* text_end = end;
+        if (matcher->inner_length != 0) {
+            const void* nul = std::memchr(line, '\0', length);
+            if (nul != nullptr) text_end = static_cast<const char*>(nul);
+        }
+        const char* hit = matcher->prefilter->find(line, text_end);
+        if (hit == nullptr) return 0;
         ++matcher->candidates;
+        if (matcher->inner_length != 0 && size_t(text_end - line) >= matcher->inner_min_line) {
+            switch (decide_around(matcher, line, hit, text_end)) {
+            case Around::MATCH:
+                return 1;
+            case Around::NO_MATCH:
+                return 0;
+            case Around::UNDECIDED:
+                ++matcher->inner_fallbacks;
+                break;
+            }
+        }
     }
     const LazyDfa::Outcome outcome = matcher->dfa.scan(line, end, LazyDfa::Mode::LINE);
     if (outcome.result == LazyDfa::Result::GAVE_UP) return backtrack_text(matcher, line, end);
@@ -237,6 +415,12 @@ bool regselect_set_prefilter(bool enabled) {
     return old;
 }
 
+InnerLiteral regselect_set_inner_literal(InnerLiteral mode) {
+    const InnerLiteral old = inner_setting;
+    inner_setting = mode;
+    return old;
+}
+
 RegMatcherStats regmatcher_stats(const RegMatcher* matcher) {
     RegMatcherStats stats;
     stats.uses_dfa = matcher->sound;
@@ -244,5 +428,13 @@ RegMatcherStats regmatcher_stats(const RegMatcher* matcher) {
     stats.dfa = matcher->dfa.stats();
     stats.candidates = matcher->candidates;
     stats.backtracked_lines = matcher->backtracked_lines;
+    if (matcher->inner_length != 0) {
+        stats.inner_literal = matcher->literals[0];
+        stats.inner_lines = matcher->inner_lines;
+        stats.inner_hits = matcher->inner_hits;
+        stats.inner_fallbacks = matcher->inner_fallbacks;
+        stats.prefix_dfa = matcher->prefix.stats();
+        stats.suffix_dfa = matcher->suffix.stats();
+    }
     return stats;
 }

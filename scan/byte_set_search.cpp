@@ -1,6 +1,7 @@
-// byte_set_search.cpp: ByteSetSearch, the first byte of a set, for the DFA's accelerated
-// states (regexp/dfa.cpp): a state that loops on all but a few bytes is left by a jump to
-// the next of those few.
+// byte_set_search.cpp: ByteSetSearch, the first or last byte of a set, for the DFA's
+// accelerated states (regexp/dfa.cpp: a state that loops on all but a few bytes is left by
+// a jump to the next of those few) and for the selection matcher's look for the ends of the
+// line around a literal (regexp/regselect.cpp).
 //
 // The nibble tables give each distinct pattern of low nibbles (the set's bytes that share
 // a high nibble) one of eight bucket bits; high nibbles with the same pattern share a
@@ -45,4 +46,8 @@ ByteSetSearch::ByteSetSearch(const bool member[256]) {
 
 const char* ByteSetSearch::find(const char* begin, const char* end) const {
     return active_kernels().find_in_set(tables_, begin, end);
+}
+
+const char* ByteSetSearch::find_last(const char* begin, const char* end) const {
+    return active_kernels().find_last_in_set(tables_, begin, end);
 }

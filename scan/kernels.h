@@ -25,6 +25,8 @@ struct ScanKernels {
                                   const char* begin, const char* end);
     // find_in_set returns the first position of [begin, end) whose byte is in the set.
     const char* (*find_in_set)(const ByteSetSearch::Tables& set, const char* begin, const char* end);
+    // find_last_in_set returns the last position of [begin, end) whose byte is in the set.
+    const char* (*find_last_in_set)(const ByteSetSearch::Tables& set, const char* begin, const char* end);
 };
 
 extern const ScanKernels PLAIN_KERNELS;
@@ -43,6 +45,10 @@ inline bool probe_holds(const LiteralSearch::Probe& probe, const char* s) {
 
 // find_in_set_tail is the byte-at-a-time set search both tables use for what is left.
 const char* find_in_set_tail(const ByteSetSearch::Tables& set, const char* begin, const char* end);
+
+// find_last_in_set_tail is the byte-at-a-time backward set search both tables use for what
+// is left.
+const char* find_last_in_set_tail(const ByteSetSearch::Tables& set, const char* begin, const char* end);
 
 // find_candidate_tail is the byte-at-a-time search both tables use for what is left.
 Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end);

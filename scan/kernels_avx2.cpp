@@ -189,23 +189,34 @@ QUARNEL_AVX2 Candidates avx2_find_candidates(const LiteralSearch::Probe* probes,
     return find_candidate_tail(probes, count, s, end);
 }
 
+// SetClassifier holds ByteSetSearch's nibble tables spread over 32 lanes.
+struct SetClassifier {
+    __m256i low_table, high_table, nibble;
+};
+
+QUARNEL_AVX2 inline SetClassifier classifier_of(const ByteSetSearch::Tables& set) {
+    return SetClassifier{_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.low))),
+                         _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.high))),
+                         _mm256_set1_epi8(0x0F)};
+}
+
+// set_candidates returns a bit for each of the 32 bytes at p that may be in the set: every
+// member, and perhaps a few others that the exact table must turn away.
+QUARNEL_AVX2 inline uint32_t set_candidates(const SetClassifier& c, const char* p) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i low = _mm256_shuffle_epi8(c.low_table, _mm256_and_si256(v, c.nibble));
+    __m256i high = _mm256_shuffle_epi8(c.high_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), c.nibble));
+    return ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(low, high), _mm256_setzero_si256())));
+}
+
 // avx2_find_in_set classifies 32 bytes at a time by their nibbles (see ByteSetSearch) and
 // checks each candidate against the exact table.
 QUARNEL_AVX2 const char* avx2_find_in_set(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
     if (set.count == 0) return nullptr;
-    const __m256i low_table =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.low)));
-    const __m256i high_table =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(set.high)));
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    const __m256i zero = _mm256_setzero_si256();
+    const SetClassifier classifier = classifier_of(set);
     const char* p = begin;
     for (; size_t(end - p) >= 32; p += 32) {
-        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        __m256i low = _mm256_shuffle_epi8(low_table, _mm256_and_si256(v, nibble));
-        __m256i high = _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
-        uint32_t candidates = ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(low, high), zero)));
-        for (; candidates != 0; candidates &= candidates - 1) {
+        for (uint32_t candidates = set_candidates(classifier, p); candidates != 0; candidates &= candidates - 1) {
             const char* at = p + __builtin_ctz(candidates);
             if (set.member[static_cast<unsigned char>(*at)]) return at;
         }
@@ -213,8 +224,25 @@ QUARNEL_AVX2 const char* avx2_find_in_set(const ByteSetSearch::Tables& set, cons
     return find_in_set_tail(set, p, end);
 }
 
-const ScanKernels AVX2_KERNELS = {avx2_count_byte, avx2_stretch, avx2_map_case, avx2_find_candidates,
-                                  avx2_find_in_set};
+// avx2_find_last_in_set is avx2_find_in_set from the end backward.
+QUARNEL_AVX2 const char* avx2_find_last_in_set(const ByteSetSearch::Tables& set, const char* begin,
+                                               const char* end) {
+    if (set.count == 0) return nullptr;
+    const SetClassifier classifier = classifier_of(set);
+    const char* p = end;
+    for (; size_t(p - begin) >= 32; p -= 32) {
+        for (uint32_t candidates = set_candidates(classifier, p - 32); candidates != 0;) {
+            const int bit = 31 - __builtin_clz(candidates);
+            const char* at = p - 32 + bit;
+            if (set.member[static_cast<unsigned char>(*at)]) return at;
+            candidates &= ~(uint32_t(1) << bit);
+        }
+    }
+    return find_last_in_set_tail(set, begin, p);
+}
+
+const ScanKernels AVX2_KERNELS = {avx2_count_byte,      avx2_stretch,     avx2_map_case,
+                                  avx2_find_candidates, avx2_find_in_set, avx2_find_last_in_set};
 
 }  // namespace
 

@@ -55,7 +55,18 @@ const char* plain_find_in_set(const ByteSetSearch::Tables& set, const char* begi
     return find_in_set_tail(set, begin, end);
 }
 
+const char* plain_find_last_in_set(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
+    if (set.count == 0) return nullptr;
+    return find_last_in_set_tail(set, begin, end);
+}
+
 }  // namespace
+
+const char* find_last_in_set_tail(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
+    for (const char* p = end; p > begin; --p)
+        if (set.member[static_cast<unsigned char>(p[-1])]) return p - 1;
+    return nullptr;
+}
 
 const char* find_in_set_tail(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
     for (const char* p = begin; p < end; ++p)
@@ -74,5 +85,5 @@ Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count,
     return Candidates{nullptr, 0};
 }
 
-const ScanKernels PLAIN_KERNELS = {plain_count_byte, plain_stretch, plain_map_case, plain_find_candidates,
-                                   plain_find_in_set};
+const ScanKernels PLAIN_KERNELS = {plain_count_byte,      plain_stretch,     plain_map_case,
+                                   plain_find_candidates, plain_find_in_set, plain_find_last_in_set};

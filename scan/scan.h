@@ -107,8 +107,9 @@ private:
     bool fold_case_;
 };
 
-// ByteSetSearch finds the first byte of a buffer that belongs to a set: the few bytes that
-// leave a DFA state which loops on all the others. The vector form classifies 32 bytes at
+// ByteSetSearch finds the first (or last) byte of a buffer that belongs to a set: the few
+// bytes that leave a DFA state which loops on all the others, or the line feed and NUL that
+// end a line. The vector form classifies 32 bytes at
 // once by their two nibbles (each byte's low and high nibble index two 16-entry tables of
 // bucket bits, and a byte is a candidate when the two share a bit); a set whose high
 // nibbles need more than eight different low-nibble patterns gets a superset there, so
@@ -120,6 +121,10 @@ public:
 
     // find returns the first position in [begin, end) whose byte is in the set, or null.
     const char* find(const char* begin, const char* end) const;
+
+    // find_last returns the last position in [begin, end) whose byte is in the set, or null:
+    // the selection matcher looks back from a literal for the start of its line.
+    const char* find_last(const char* begin, const char* end) const;
 
     struct Tables {
         uint8_t low[16];    // bucket bits by low nibble

@@ -145,6 +145,9 @@ struct Tally {
     uint64_t dfa_clears = 0;          // selection: times a DFA cache was cleared
     uint64_t backtracked_lines = 0;   // selection: lines handed to the backtracker
     uint64_t prefiltered = 0;         // selection: patterns with a literal prefilter
+    uint64_t split = 0;               // selection: patterns whose lines are decided around a literal
+    uint64_t split_lines = 0;         // selection: lines decided so
+    uint64_t split_fallbacks = 0;     // selection: of those, lines handed back to the DFA from their start
 };
 
 // PatternRun is one compiled pattern, three times over: the real matcher's copy, the
@@ -269,6 +272,9 @@ public:
         tally.dfa_clears += stats.dfa.cache_clears;
         tally.backtracked_lines += stats.backtracked_lines;
         tally.prefiltered += !stats.literals.empty();
+        tally.split += !stats.inner_literal.empty();
+        tally.split_lines += stats.inner_lines;
+        tally.split_fallbacks += stats.inner_fallbacks;
     }
 
 private:
@@ -338,10 +344,12 @@ void print_tally(const char* name, const Tally& tally, double seconds) {
                 static_cast<unsigned long long>(tally.pairs), static_cast<unsigned long long>(tally.matches),
                 static_cast<unsigned long long>(tally.gave_up), seconds);
     std::printf("[ tally    ] %s selection: %llu buffers, %llu patterns with a prefilter, %llu DFA cache clears, "
-                "%llu lines backtracked\n",
+                "%llu lines backtracked; %llu patterns decided around a literal, on %llu lines (%llu handed back)\n",
                 name, static_cast<unsigned long long>(tally.buffers), static_cast<unsigned long long>(tally.prefiltered),
                 static_cast<unsigned long long>(tally.dfa_clears),
-                static_cast<unsigned long long>(tally.backtracked_lines));
+                static_cast<unsigned long long>(tally.backtracked_lines), static_cast<unsigned long long>(tally.split),
+                static_cast<unsigned long long>(tally.split_lines),
+                static_cast<unsigned long long>(tally.split_fallbacks));
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -456,8 +464,9 @@ TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
 // compare_random_pairs runs wanted_pairs seeded random pairs through both matchers, and
 // through the selection matcher line by line and as one buffer per pattern. A line in
 // twenty gets a NUL and more bytes after it (drawn from a second generator, so that a seed
-// still draws the same patterns and lines as before).
-Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
+// still draws the same patterns and lines as before). draw, when given, draws the patterns
+// instead of random_pattern.
+Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string (*draw)(TestRandom&) = nullptr) {
     std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu QUARNEL_DIFF_COUNT=%llu\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(wanted_pairs));
     const auto start = std::chrono::steady_clock::now();
@@ -467,7 +476,7 @@ Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs) {
     uint64_t lines_generated = 0;
     for (uint64_t case_number = 0; lines_generated < wanted_pairs; ++case_number) {
         // Pattern sizes vary from case to case: short ones match often, long ones nest.
-        PatternRun run(random_pattern(random, 2 + static_cast<int>(random.below(6))));
+        PatternRun run(draw != nullptr ? draw(random) : random_pattern(random, 2 + static_cast<int>(random.below(6))));
         ++tally.patterns;
         if (!run.compiled()) {
             ++tally.refused;
@@ -535,6 +544,32 @@ TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
     }
 }
 
+// Patterns P L S with a literal L on the top level, their candidate lines decided around
+// each occurrence of L (P backward from it, S forward from after it) whatever the lines'
+// length: with the default cache, with one so small that the two DFAs give lines back, and
+// with both kernel families (which find the occurrences and the ends of the lines).
+TEST(MatcherDiff, SelectionAroundALiteralOnTheTopLevel) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 4;
+    const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
+    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
+        const KernelLevel kernels = scan_select_kernels(level);
+        const Tally around = compare_random_pairs(seed, pairs, random_split_pattern);
+        // Nearly every pattern takes the path: the rest are refused (ten groups) or match
+        // every line at once.
+        EXPECT_GT(around.split * 10, (around.patterns - around.refused) * 9);
+        EXPECT_GT(around.split_lines, pairs / 2);
+
+        const size_t cache = regselect_set_cache_bytes(1);
+        const Tally shrunk = compare_random_pairs(seed + 1, pairs / 2, random_split_pattern);
+        regselect_set_cache_bytes(cache);
+        EXPECT_GT(shrunk.split_fallbacks, 0u);
+        EXPECT_GT(shrunk.backtracked_lines, 0u);
+        scan_select_kernels(kernels);
+    }
+    regselect_set_inner_literal(inner);
+}
+
 TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
     // Every pattern of up to five tokens, against every line over {a,b} of up to four
     // bytes, all lines in a row on the same records. Most token strings do not compile;
@@ -573,6 +608,44 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_EQ(tally.gave_up, 0u);
     EXPECT_GT(tally.pairs, 100000u);
+}
+
+TEST(MatcherDiff, EveryShortSideOfALiteralAgainstEveryShortLine) {
+    // P "=" S for every P and S of up to two tokens, against every line over {a,b,=} of up
+    // to four bytes, every candidate line decided around "=": anchors on either side (where
+    // `^` after the literal and `$` before it never hold), repetitions meeting the literal,
+    // lines with the literal at either end, twice, or not at all.
+    static const char* const TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
+    constexpr int TOKEN_COUNT = sizeof TOKENS / sizeof TOKENS[0];
+    std::vector<std::string> sides = {""};
+    for (int first = 0; first < TOKEN_COUNT; ++first) {
+        sides.push_back(TOKENS[first]);
+        for (int second = 0; second < TOKEN_COUNT; ++second) sides.push_back(std::string(TOKENS[first]) + TOKENS[second]);
+    }
+    std::vector<std::string> lines = {""};
+    for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
+        for (char c : {'a', 'b', '='}) lines.push_back(lines[from] + c);
+    const auto start = std::chrono::steady_clock::now();
+    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    Tally tally;
+    TestRandom extra(DEFAULT_SEED);
+    for (const std::string& prefix : sides) {
+        for (const std::string& suffix : sides) {
+            PatternRun run(prefix + "=" + suffix);
+            ++tally.patterns;
+            if (!run.compiled()) {
+                ++tally.refused;
+                continue;
+            }
+            for (const std::string& line : lines) run.check_line(line, tally, "short sides", true, false);
+            run.check_buffer(tally, "short sides", extra);
+        }
+    }
+    regselect_set_inner_literal(inner);
+    print_tally("short sides", tally, seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_GT(tally.split * 2, tally.patterns - tally.refused);
+    EXPECT_GT(tally.split_lines, 100000u);
 }
 
 TEST(MatcherDiff, CatastrophicPatternsOnLinesThePlainWalkCanStillFinish) {
@@ -663,21 +736,25 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
     // The literals the prefilter searches for: one that every match contains, one per
     // alternative, none where a match may lack every literal or the set would stop the
     // search too often (then the DFA runs alone).
+    // A long candidate line is decided around the literal when it is the only one and a
+    // node on the top level (the "around" column).
     struct LiteralCase {
         const char* pattern;
         std::vector<std::string> literals;
+        const char* around;
     };
     const LiteralCase cases[] = {
-        {"[a-z]+_t ", {"_t "}},
-        {"([a-z]+)=([0-9]+)", {"="}},
-        {"foo|bar", {"bar", "foo"}},
-        {"(foo|bar)[0-9]*=", {"bar", "foo"}},  // two rare pairs stop less often than "="
-        {"x?(zq|jk)", {"jk", "zq"}},
-        {"[a-z]+", {}},
-        {"foo|b*", {}},
-        {"(foo)*bar?", {"ba"}},  // the group may be skipped, the "r" too
-        {"^#define", {"#define"}},
-        {"[0-9]+\\.[0-9]+", {}},  // the accelerated start state stops less often than "."
+        {"[a-z]+_t ", {"_t "}, "_t "},
+        {"([a-z]+)=([0-9]+)", {"="}, "="},
+        {"foo|bar", {"bar", "foo"}, ""},
+        {"(foo|bar)[0-9]*=", {"bar", "foo"}, ""},  // two rare pairs stop less often than "="
+        {"x?(zq|jk)", {"jk", "zq"}, ""},
+        {"[a-z]+", {}, ""},
+        {"foo|b*", {}, ""},
+        {"(foo)*bar?", {"ba"}, "ba"},  // the group may be skipped, the "r" too
+        {"^#define", {"#define"}, "#define"},
+        {"[0-9]+\\.[0-9]+", {}, ""},  // the accelerated start state stops less often than "."
+        {"(a|b)*zq(c|d)*$", {"zq"}, "zq"},
     };
     for (const LiteralCase& c : cases) {
         CaptureHook hook;
@@ -685,9 +762,11 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
         ASSERT_NE(prog, nullptr) << c.pattern;
         RegMatcherPtr selector(regmatcher(prog.get()));
         ASSERT_NE(selector, nullptr);
-        std::vector<std::string> literals = regmatcher_stats(selector.get()).literals;
+        const RegMatcherStats stats = regmatcher_stats(selector.get());
+        std::vector<std::string> literals = stats.literals;
         std::sort(literals.begin(), literals.end());
         EXPECT_EQ(literals, c.literals) << c.pattern;
+        EXPECT_EQ(stats.inner_literal, c.around) << c.pattern;
     }
 
     // A line feed inside a line given alone is an ordinary byte, as it is to regsearch.
@@ -696,6 +775,15 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
     RegMatcherPtr dot_selector(regmatcher(dot.get()));
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\nb", 3), 1);
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\0b", 3), 0);
+    // So it is on both sides of a literal that the line is decided around.
+    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    RegexpPtr around(regcompile("a.=[^x]b"));
+    RegMatcherPtr around_selector(regmatcher(around.get()));
+    regselect_set_inner_literal(inner);
+    EXPECT_EQ(regmatcher_stats(around_selector.get()).inner_literal, "=");
+    EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\nb", 5), 1);
+    EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\0b", 5), 0);
+    EXPECT_EQ(regselect_line(around_selector.get(), "a\0=\nb", 5), 0);
 
     // Failures go through the hook with the engine's own messages.
     EXPECT_EQ(regmatcher(nullptr), nullptr);
@@ -712,14 +800,32 @@ TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
     // prove equal to the reference): repeated units that keep a DFA state busy for the
     // whole line, and many random lines in one buffer. The 10,000,000-byte line of `abab...`
     // with (a|b)+$ must be decided by the DFA alone, in a handful of states.
+    // The long lines of patterns with a literal on the top level are decided around it
+    // (split); where P or S would read far from every occurrence, the line goes back to the
+    // DFA from its start (handed back), which keeps the time linear.
     struct LongCase {
         const char* pattern;
         const char* unit;
         const char* tail;
+        bool split;
+        bool handed_back;
     };
     const LongCase cases[] = {
-        {"(a|b)+$", "ab", ""},   {"(a|b)+$", "ab", "c"},   {"(a|aa)*b", "a", "cb"}, {"(ab)*c", "ab", "xc"},
-        {"[a-z]+_t ", "ab ", "x_t "}, {"^(ab)+$", "ab", ""}, {"((a|b)*c)*d", "abc", "e"}, {"a.*b$", "a\xE9", "b"},
+        {"(a|b)+$", "ab", "", false, false},
+        {"(a|b)+$", "ab", "c", false, false},
+        {"(a|aa)*b", "a", "cb", true, false},
+        {"(ab)*c", "ab", "xc", false, false},
+        {"[a-z]+_t ", "ab ", "x_t ", true, false},
+        {"[a-z]+_t ", "ab _t ", "", true, true},       // occurrences too close together to pay
+        {"^(ab)+$", "ab", "", false, false},
+        {"((a|b)*c)*d", "abc", "e", false, false},
+        {"a.*b$", "a\xE9", "b", false, false},
+        {"[0-9].*=[0-9]", "a=b", "", true, true},      // P reads back to the line's start from each "="
+        {"[0-9].*=[0-9]", "a=b", "7=1", true, true},
+        {"x=[0-9]+ .*q$", "x=1 ", "", true, true},     // S reads on to the line's end from each "x="
+        {"x=[0-9]+ .*q$", "x=1 ", "q", true, false},   // ... and matches there the first time
+        {"^(a|b)*zq", "ab", "zq", true, false},        // P back to the line's start, once
+        {"^(a|b)*zq", "ab", "czq", true, false},
     };
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
@@ -738,6 +844,9 @@ TEST(MatcherDiff, SelectionOnLongLinesAndLargeBuffers) {
             const int expected_first = regsearch(prog.get(), "x");
             EXPECT_EQ(found, expected_first ? buffer.data() : expected ? buffer.data() + 2 : nullptr) << c.pattern;
             EXPECT_TRUE(reported.empty());
+            const RegMatcherStats stats = regmatcher_stats(selector.get());
+            EXPECT_EQ(stats.inner_lines > 0, c.split) << c.pattern << c.tail;
+            EXPECT_EQ(stats.inner_fallbacks > 0, c.handed_back) << c.pattern << c.tail;
         }
         scan_select_kernels(kernels);
     }

@@ -176,10 +176,11 @@ TEST(Scan, LiteralSearchAtTheEdgesOfLongBuffers) {
     });
 }
 
-TEST(Scan, ByteSetSearchFindsTheFirstMemberByte) {
+TEST(Scan, ByteSetSearchFindsTheFirstAndTheLastMemberByte) {
     // Sets from one byte to a hundred, drawn both from the buffer's own alphabet and from
     // every high nibble (more than eight low-nibble patterns: the vector tables then hold a
-    // superset and must still give the exact first member), searched from odd starts.
+    // superset and must still give the exact first member), searched from odd starts; and
+    // backward, the last member before odd ends and before the end.
     std::mt19937 rng(11);
     for_each_level([&] {
         for (int round = 0; round < 6000; ++round) {
@@ -200,6 +201,15 @@ TEST(Scan, ByteSetSearchFindsTheFirstMemberByte) {
                 for (const char* p = begin; p < end && expected == nullptr; ++p)
                     if (member[static_cast<unsigned char>(*p)]) expected = p;
                 ASSERT_EQ(search.find(begin, end), expected) << "round " << round << " from " << from;
+                // The last member before the end of [text, from), looking backward.
+                const char* last = nullptr;
+                for (const char* p = begin; p > text.data() && last == nullptr; --p)
+                    if (member[static_cast<unsigned char>(p[-1])]) last = p - 1;
+                ASSERT_EQ(search.find_last(text.data(), begin), last) << "round " << round << " to " << from;
+                last = nullptr;
+                for (const char* p = end; p > begin && last == nullptr; --p)
+                    if (member[static_cast<unsigned char>(p[-1])]) last = p - 1;
+                ASSERT_EQ(search.find_last(begin, end), last) << "round " << round << " from " << from;
             }
         }
     });

@@ -222,6 +222,27 @@ std::string random_pattern(TestRandom& random, const PatternOptions& options, Pa
     return PatternBuilder(random, options).build(shape);
 }
 
+std::string random_split_pattern(TestRandom& random) {
+    auto part = [&random](int max_pieces) {
+        if (random.chance(15)) return std::string();
+        PatternOptions options;
+        options.max_pieces = max_pieces;
+        options.valid_only = true;
+        PatternShape shape;
+        std::string text = random_pattern(random, options, &shape);
+        return shape.top_alternation ? "(" + text + ")" : text;
+    };
+    std::string pattern = random.chance(10) ? "^" : "";
+    pattern += part(1 + static_cast<int>(random.below(4)));
+    // The literal: bytes lines are made of, a rare one now and then, never an operator's operand.
+    static constexpr char LITERAL_BYTES[] = {'a', 'b', 'c', 'x', '=', '_', ' ', '\xE9'};
+    const uint32_t length = 1 + random.below(3);
+    for (uint32_t i = 0; i < length; ++i) pattern += LITERAL_BYTES[random.below(sizeof LITERAL_BYTES)];
+    pattern += part(1 + static_cast<int>(random.below(4)));
+    if (random.chance(10)) pattern += '$';
+    return pattern;
+}
+
 std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length) {
     // The pattern's plain bytes, in order: both a pool of single bytes (weighted by how
     // often they occur) and a source of short stretches that recreate its literals.

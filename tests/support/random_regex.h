@@ -52,6 +52,15 @@ std::string random_pattern(TestRandom& random, int max_pieces = 5);
 // This form takes every option and reports the shape of what it drew.
 std::string random_pattern(TestRandom& random, const PatternOptions& options, PatternShape* shape = nullptr);
 
+// random_split_pattern returns a pattern P L S that compiles: a literal run L between two
+// random valid parts, either of which may be empty (P sometimes begins with `^`, S
+// sometimes ends with `$`), a part with alternatives on its top level put in a group. Its
+// top level is one alternative on which L stands, so every match is a match of P that
+// ends where an occurrence of L begins and one of S that begins where it ends: the form
+// the selection matcher decides around the literal. (A run at the end of P or the start
+// of S joins L's node; a pattern with more than nine groups is refused.)
+std::string random_split_pattern(TestRandom& random);
+
 // random_line returns a NUL-free line, usually 0 to 60 bytes, sometimes up to
 // long_length, built mostly from the bytes that occur in pattern.
 std::string random_line(TestRandom& random, std::string_view pattern, size_t long_length = 300);
