@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 
-.PHONY: all configure build demo check sanitize fuzz clean
+.PHONY: all configure build demo check sanitize fuzz bench clean
 
 all: build
 
@@ -42,6 +42,15 @@ sanitize:
 FUZZ_SECONDS ?= 60
 fuzz:
 	fuzz/run.sh $(FUZZ_SECONDS)
+
+# quarnel side by side with grep, rg and the other peers on 512 MiB of this machine's text
+# (bench/peer_bench.sh; docs/performance.md). It times a Release build of its own, which is
+# what -O3 gives the engine; the corpus is cached in $(BENCH_BUILD)/bench-corpus.
+# BENCH_RUNS, BENCH_JOBS, BENCH_PEERS and the script's other variables pass through.
+BENCH_BUILD ?= build-release
+bench:
+	$(MAKE) build BUILD=$(BENCH_BUILD) BUILD_TYPE=Release CMAKE_FLAGS="-DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF"
+	bench/peer_bench.sh $(BENCH_BUILD)/quarnel
 
 clean:
 	rm -rf $(BUILD)
