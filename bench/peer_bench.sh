@@ -12,10 +12,11 @@
 # Each job runs quarnel and every installed peer that does exactly the same job. One untimed
 # run of each command checks its output against quarnel's byte for byte (grep-style line
 # numbers are rewritten as quarnel's first) and warms the page cache; then hyperfine times
-# them all in one invocation: standard input redirected from the corpus (or fed by cat
-# through a pipe), standard output through a pipe that hyperfine empties, standard error
-# discarded. A peer whose output differs is reported and not timed. The table gives
-# quarnel's median, its throughput, the fastest agreeing peer and the ratio of the two.
+# them side by side, one run of each command per round (A B A B ...): standard input
+# redirected from the corpus (or fed by cat through a pipe), standard output through a pipe
+# that hyperfine empties, standard error discarded. A peer whose output differs is reported
+# and not timed. The table gives quarnel's median, its throughput, the fastest agreeing peer
+# and the ratio of the two medians; below it every command's median, fastest and slowest run.
 #
 # Usage: bench/peer_bench.sh [path/to/quarnel]   (default build-release/quarnel, which
 #        make bench builds as a Release build and then runs this on)
@@ -330,9 +331,18 @@ feed_command() {
 # GREP_NUMBERS_AS_QUARNEL rewrites "N:text" (N from 1) as quarnel's "%5u: text" (from 0).
 GREP_NUMBERS_AS_QUARNEL='{ i = index($0, ":"); printf "%5d: %s\n", substr($0, 1, i - 1) - 1, substr($0, i + 1) }'
 
-# median_of prints the median seconds of command $2 from hyperfine's CSV export $1.
-median_of() {
-    awk -F, -v name="$2" 'NR > 1 && $1 == name { print $4 }' "$1"
+# summarise_rounds prints "name median min max" in seconds for every command timed in the
+# per-round CSV exports of hyperfine given as arguments (one run per command in each).
+summarise_rounds() {
+    awk -F, 'FNR > 1 { print $1, $2 }' "$@" | sort -k1,1 -k2,2g | awk '
+        function flush() {
+            if (n == 0) return
+            median = n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+            print name, median, v[1], v[n]
+        }
+        $1 != name { flush(); name = $1; n = 0 }
+        { v[++n] = $2 }
+        END { flush() }'
 }
 
 seconds_text() { awk -v s="$1" 'BEGIN { printf "%.3f", s }'; }
@@ -414,28 +424,39 @@ for ((j = 0; j < ${#job_ids[@]}; j++)); do
         timed+=("$(feed_command "$corpus_file" "$command" "$feed" /dev/null)")
     done
 
+    # One run of every command per round, rounds in a row (A B A B ...), so that a change in
+    # the machine's load while the job runs falls on all commands alike.
     arguments=()
     for ((c = 0; c < ${#names[@]}; c++)); do arguments+=(--command-name "${names[c]}" "${timed[c]}"); done
-    if ! hyperfine --runs "$runs" --warmup "$warmup" --shell=bash --output=pipe --ignore-failure --style basic \
-        --export-csv "$out_dir/$id.csv" "${arguments[@]}" >"$out_dir/$id.log" 2>&1; then
-        problems+=("$id: hyperfine failed, see $out_dir/$id.log")
-        continue
-    fi
+    rm -f "$out_dir/$id".round*.csv
+    : >"$out_dir/$id.log"
+    for ((round = 1; round <= runs; round++)); do
+        if ! hyperfine --runs 1 --warmup "$((round == 1 ? warmup : 0))" --shell=bash --output=pipe \
+            --ignore-failure --style basic --export-csv "$out_dir/$id.round$round.csv" "${arguments[@]}" \
+            >>"$out_dir/$id.log" 2>&1; then
+            problems+=("$id: hyperfine failed, see $out_dir/$id.log")
+            continue 2
+        fi
+    done
 
-    quarnel_median=$(median_of "$out_dir/$id.csv" quarnel)
+    quarnel_median=""
     best_name="-"
     best_median=""
-    line="$id:"
-    for name in "${names[@]}"; do
-        median=$(median_of "$out_dir/$id.csv" "$name")
-        line+=" $name $(seconds_text "$median")"
-        [[ $name == quarnel ]] && continue
+    peer_times=""
+    while read -r name median fastest slowest; do
+        times="$name $(seconds_text "$median") ($(seconds_text "$fastest")-$(seconds_text "$slowest"))"
+        if [[ $name == quarnel ]]; then
+            quarnel_median=$median
+            quarnel_times=$times
+            continue
+        fi
+        peer_times+=", $times"
         if [[ -z $best_median ]] || awk -v a="$median" -v b="$best_median" 'BEGIN { exit !(a < b) }'; then
             best_name=$name
             best_median=$median
         fi
-    done
-    details+=("$line s; quarnel: $summary")
+    done < <(summarise_rounds "$out_dir/$id".round*.csv)
+    details+=("$id: $quarnel_times$peer_times; quarnel: $summary")
     # Rates and ratios; a median of 0 (a tiny corpus) has none.
     read -r rate peer_seconds ratio < <(awk -v q="$quarnel_median" -v p="$best_median" -v bytes="$bytes" 'BEGIN {
         printf "%s %s %s\n", (q > 0 ? sprintf("%.0f", bytes / q / 1e6) : "-"),
@@ -452,7 +473,7 @@ done
         ---------: --------: -------- ---------: -------:
     printf '%s\n' "${rows[@]}"
     echo
-    echo "medians of every command (s):"
+    echo "median (fastest-slowest) seconds of every command:"
     printf '  %s\n' "${details[@]}"
     if ((${#problems[@]} > 0)); then
         echo
