@@ -392,6 +392,7 @@ for ((j = 0; j < ${#job_ids[@]}; j++)); do
     feed=${job_feeds[j]}
     quarnel_command="$(printf '%q' "$quarnel") ${job_args[j]}"
     echo "$id: quarnel ${job_args[j]}" >&2
+    job_start=$SECONDS
 
     # The reference: quarnel's own output, and its summary line.
     expected="$work/expected"
@@ -457,6 +458,7 @@ for ((j = 0; j < ${#job_ids[@]}; j++)); do
         fi
     done < <(summarise_rounds "$out_dir/$id".round*.csv)
     details+=("$id: $quarnel_times$peer_times; quarnel: $summary")
+    echo "$id: done in $((SECONDS - job_start)) s" >&2
     # Rates and ratios; a median of 0 (a tiny corpus) has none.
     read -r rate peer_seconds ratio < <(awk -v q="$quarnel_median" -v p="$best_median" -v bytes="$bytes" 'BEGIN {
         printf "%s %s %s\n", (q > 0 ? sprintf("%.0f", bytes / q / 1e6) : "-"),
