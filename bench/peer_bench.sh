@@ -74,7 +74,10 @@ fi
 
 mkdir -p "$cache_dir" "$out_dir"
 work="$(mktemp -d "$out_dir/work.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+# Corpora are written under a temporary name in the cache directory and renamed when whole;
+# an interrupted build leaves nothing behind.
+partial="$cache_dir/.partial.$$"
+trap 'rm -rf "$work" "$partial".*' EXIT
 
 # ---------------------------------------------------------------------------------------
 # The corpora
@@ -92,8 +95,8 @@ append_text_files() {
         if [[ $path == *.gz ]]; then gz+=("$path"); fi
     done
     if ((${#gz[@]} > 0)); then
-        cp --parents -t "$stage" -- "${gz[@]}"
-        # A file that does not decompress stays compressed and is passed over below.
+        # A file that cannot be read or does not decompress is passed over below.
+        cp --parents -t "$stage" -- "${gz[@]}" 2>/dev/null || true
         gzip -dqf -- "${gz[@]/#/$stage}" 2>/dev/null || true
     fi
     for path; do
@@ -112,8 +115,8 @@ append_text_files() {
 # build_corpus writes the text corpus of $2 bytes to $1: whole lines only, so it may end a
 # little short of $2.
 build_corpus() {
-    local target=$1 bytes=$2 part roots=() sources=() root_dir size i
-    part="$(mktemp "$cache_dir/.corpus.XXXXXX")"
+    local target=$1 bytes=$2 part="$partial.text" roots=() sources=() root_dir size i
+    : >"$part"
     for root_dir in /usr/include /usr/share/doc /usr/share/man; do
         if [[ -d $root_dir ]]; then roots+=("$root_dir"); fi
     done
@@ -147,10 +150,11 @@ build_long_corpus() {
     bytes=$(stat -c %s "$source")
     lines=$(wc -l <"$source")
     run=$(((LONG_LINE_BYTES * lines + bytes / 2) / bytes))
+    ((run <= lines)) || run=$lines
     ((run >= 1)) || run=1
     for ((i = 0; i < run; i++)); do dashes+=(-); done
-    paste -d ' ' "${dashes[@]}" <"$source" >"$target.part"
-    mv "$target.part" "$target"
+    paste -d ' ' "${dashes[@]}" <"$source" >"$partial.long"
+    mv "$partial.long" "$target"
 }
 
 corpus="$cache_dir/corpus-$CORPUS_RECIPE-${corpus_mib}MiB.txt"
@@ -412,13 +416,20 @@ for ((j = 0; j < ${#job_ids[@]}; j++)); do
         command -v "${command%% *}" >/dev/null 2>&1 || continue
         normalise=(cat)
         if [[ -n ${peer_numbered[p]} ]]; then normalise=(awk "$GREP_NUMBERS_AS_QUARNEL"); fi
+        # The peer's own status goes to a file: 1 only says that it selected nothing.
+        rm -f "$work/status"
         status=0
-        verdict=$(bash -c "$(feed_command "$corpus_file" "$command" "$feed" "$work/errors")" |
-            "${normalise[@]}" | cmp - "$expected" 2>&1) || status=$?
+        verdict=$(bash -c "$(feed_command "$corpus_file" "$command" "$feed" "$work/errors"); echo \$? >\"\$1\"" \
+            peer "$work/status" | "${normalise[@]}" | cmp - "$expected" 2>&1) || status=$?
+        peer_status=$(cat "$work/status" 2>/dev/null || echo "unknown")
         if ((status != 0)); then
             verdict=${verdict##*differ: }  # "byte N, line L" or "EOF on - after ..."
             problems+=("$id: $name differs from quarnel (${verdict:-cmp failed}): $command")
-            [[ -s $work/errors ]] && problems+=("    $name said: $(head -n 1 "$work/errors")")
+        elif [[ $peer_status != [01] ]]; then
+            problems+=("$id: $name failed with status $peer_status: $command")
+        fi
+        if ((status != 0)) || [[ $peer_status != [01] ]]; then
+            if [[ -s $work/errors ]]; then problems+=("    $name said: $(head -n 1 "$work/errors")"); fi
             continue
         fi
         names+=("$name")
