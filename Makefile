@@ -11,7 +11,7 @@ QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 PREFIX ?= /usr/local
 
-.PHONY: all configure build demo check install package sanitize fuzz windows windows-check clean
+.PHONY: all configure build demo check install package sanitize fuzz bench windows windows-check clean
 
 all: build
 
@@ -54,6 +54,15 @@ sanitize:
 FUZZ_SECONDS ?= 60
 fuzz:
 	fuzz/run.sh $(FUZZ_SECONDS)
+
+# quarnel side by side with grep, rg and the other peers on 512 MiB of this machine's text
+# (bench/peer_bench.sh; docs/performance.md). It times a Release build of its own, which is
+# what -O3 gives the engine; the corpus is cached in $(BENCH_BUILD)/bench-corpus.
+# BENCH_RUNS, BENCH_JOBS, BENCH_PEERS and the script's other variables pass through.
+BENCH_BUILD ?= build-release
+bench:
+	$(MAKE) build BUILD=$(BENCH_BUILD) BUILD_TYPE=Release CMAKE_FLAGS="-DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF"
+	bench/peer_bench.sh $(BENCH_BUILD)/quarnel
 
 # Windows: quarnel.exe cross-built with MinGW-w64 (build-windows/quarnel.exe, linked
 # statically), and the end-to-end suites run against it under Wine from a native test tree.

@@ -1,19 +1,23 @@
 // redos_bench.cpp: time per search of the ReDoS family (patterns that make a plain
 // backtracker explode) on lines of 1,000, 10,000 and 100,000 bytes.
 //
-// Each row is one (pattern, line) pair; the line is the family's hard case, usually one
-// that makes every start position fail. A fixed-pattern search should cost about the
-// same per byte at every length: a time per search that grows 10x per row is linear, one
-// that grows 100x is quadratic. tests/redos_test.cpp checks the results; this only times.
+// Each benchmark is one (pattern, line) pair, named redos/<pattern>/<line>/<length>; the
+// line is the family's hard case, usually one that makes every start position fail. A
+// fixed-pattern search should cost about the same per byte at every length: a time per
+// search that grows 10x per row is linear, one that grows 100x is quadratic, and bytes per
+// second show it at a glance. tests/redos_test.cpp checks the results; this only times.
 //
-// Run: build/bench/redos_bench (add a minimum time per row in ms as the first argument).
-#include <chrono>
+// Run: build/bench/redos_bench [--benchmark_filter='redos/\(a\+\)'] [--benchmark_min_time=1]
+//   (each benchmark runs for at least 0.1 s unless --benchmark_min_time says otherwise).
+#include <benchmark/benchmark.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "regexp/regexp.h"
 
 namespace {
@@ -55,36 +59,38 @@ const std::vector<BenchRow> ROWS = {
 
 void report_error(const char* message) { std::fprintf(stderr, "engine error: %s\n", message); }
 
-using Clock = std::chrono::steady_clock;
+// search_row times regsearch of one row's pattern over its line of state.range(0) bytes.
+void search_row(benchmark::State& state, const BenchRow& row) {
+    RegexpPtr prog(regcompile(row.pattern));
+    if (prog == nullptr) {
+        state.SkipWithError("the pattern does not compile");
+        return;
+    }
+    const std::string line = row.line(static_cast<size_t>(state.range(0)));
+    int result = 0;
+    for (auto _ : state) {
+        result = regsearch(prog.get(), line.c_str());
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(line.size()));
+    state.SetLabel(result == 1 ? "match" : "no match");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    double min_ms = argc > 1 ? std::atof(argv[1]) : 20.0;
+    std::vector<char*> arguments = with_default_min_time(argc, argv);
+    benchmark::Initialize(&argc, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(argc, arguments.data())) return 2;
     regsethook(report_error);
-
-    std::printf("%-22s %-12s %8s %6s %8s %14s %10s\n", "pattern", "line", "bytes", "match", "searches", "us/search",
-                "MB/s");
     for (const BenchRow& row : ROWS) {
-        Regexp* prog = regcompile(row.pattern);
-        if (prog == nullptr) return 1;
-        for (size_t length : {size_t{1000}, size_t{10000}, size_t{100000}}) {
-            const std::string line = row.line(length);
-            int result = regsearch(prog, line.c_str());  // also warms up the memo's memory
-            long searches = 0;
-            Clock::time_point start = Clock::now();
-            double elapsed_ms = 0;
-            do {
-                regsearch(prog, line.c_str());
-                ++searches;
-                elapsed_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-            } while (elapsed_ms < min_ms || searches < 3);
-            double us_per_search = elapsed_ms * 1000.0 / static_cast<double>(searches);
-            double mb_per_s = static_cast<double>(line.size()) / us_per_search;  // bytes per us = MB/s
-            std::printf("%-22s %-12s %8zu %6s %8ld %14.2f %10.1f\n", row.pattern, row.line_name, line.size(),
-                        result == 1 ? "yes" : "no", searches, us_per_search, mb_per_s);
-        }
-        std::free(prog);
+        const std::string name = std::string("redos/") + row.pattern + "/" + row.line_name;
+        benchmark::RegisterBenchmark(name.c_str(), search_row, row)
+            ->RangeMultiplier(10)
+            ->Range(1000, 100000)
+            ->Unit(benchmark::kMicrosecond);
     }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }

@@ -1,23 +1,29 @@
-// regsearch_bench.cpp: how long regsearch takes per line, from easy patterns to catastrophic ones.
+// regsearch_bench.cpp: time per regsearch over one line, from easy patterns to catastrophic ones.
 //
-// Usage: regsearch_bench [max_length]   (default 100000; lines of 1,000, 10,000, ... bytes
-// up to max_length are timed, so 10000000 adds the 1 MB and 10 MB rows).
+// Each benchmark is one pattern on one deterministic line of 1,000, 10,000 and 100,000
+// bytes, named regsearch/<difficulty>/<pattern>/<length>; the label says how the line looks
+// and where the match lies. The lines are built so that the search cannot stop early on a
+// prefilter: the catastrophic patterns get mostly `a` bytes with just enough else to pass
+// the must-contain filter and still force every try to fail for a long while. A plain
+// backtracker needs exponential (or at least quadratic) time on them; the matcher must stay
+// about linear in the line length, so bytes per second should hold as the line grows.
+// Nothing is asserted here: matcher_diff_test proves the results.
 //
-// Each row is one pattern on one deterministic line: the time of the first search (which
-// also pays for growing the matcher's choice stack and failure memo to the line's size),
-// then the steady time per search and the line bytes per second. The lines are built so that the search cannot stop early on a
-// prefilter: the catastrophic patterns get mostly `a` bytes with just enough else to
-// pass the must-contain filter and still force every try to fail for a long while. A
-// plain backtracker needs exponential (or at least quadratic) time on them; the matcher
-// must stay about linear in the line length. Nothing is asserted here: the figures are
-// for people; matcher_diff_test proves the results.
-#include <chrono>
+// Run: build/bench/regsearch_bench [--max_length=N] [--benchmark_filter=regsearch/hard]
+//   --max_length=10000000 adds the 1 MB and 10 MB lines (default 100000); each benchmark
+//   runs for at least 0.1 s unless --benchmark_min_time says otherwise.
+// The first search of a length also grows the matcher's choice stack and failure memo;
+// the figures are the steady time per search after that.
+#include <benchmark/benchmark.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "regexp/regexp.h"
 
 namespace {
@@ -47,7 +53,7 @@ std::string repeated(size_t length, const char* unit, const char* tail) {
 struct BenchCase {
     const char* difficulty;
     const char* pattern;
-    const char* line_shape;  // how the line looks, for the table
+    const char* line_shape;  // how the line looks, for the label
     std::string (*make_line)(size_t length);
 };
 
@@ -69,55 +75,86 @@ const BenchCase CASES[] = {
 
 void print_message(const char* message) { std::fprintf(stderr, "regsearch_bench: engine: %s\n", message); }
 
-double milliseconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+// search_line times regsearch of one case's pattern over its line of state.range(0) bytes.
+void search_line(benchmark::State& state, const BenchCase& bench) {
+    RegexpPtr prog(regcompile(bench.pattern));
+    if (prog == nullptr) {
+        state.SkipWithError("the pattern does not compile");
+        return;
+    }
+    const size_t length = static_cast<size_t>(state.range(0));
+    const std::string line = bench.make_line(length);
+    int result = 0;
+    for (auto _ : state) {
+        result = regsearch(prog.get(), line.c_str());
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(length));
+    std::string label = bench.line_shape;
+    if (result == 1) {
+        label += "; match " + std::to_string(prog->match_start[0] - line.c_str()) + "-" +
+                 std::to_string(prog->match_end[0] - line.c_str());
+    } else {
+        label += "; no match";
+    }
+    state.SetLabel(label);
 }
 
-// Searches are repeated until this much time has passed, to steady the short ones.
-constexpr double TARGET_MS_PER_ROW = 40.0;
+// pattern_count tells how many cases search for pattern; such cases are told apart by their line.
+int pattern_count(std::string_view pattern) {
+    int count = 0;
+    for (const BenchCase& bench : CASES) count += pattern == bench.pattern;
+    return count;
+}
+
+// name_word turns a line shape into one word for a benchmark name: "a*, c at end" -> "a*_c_at_end".
+std::string name_word(std::string_view shape) {
+    std::string word;
+    for (char c : shape) {
+        if (c == ',') continue;
+        word += c == ' ' ? '_' : c;
+    }
+    return word;
+}
+
+// take_max_length removes --max_length=N from the arguments and returns N (default 100000).
+int64_t take_max_length(int& argc, char** argv) {
+    static const char OPTION[] = "--max_length=";
+    int64_t max_length = 100000;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], OPTION, sizeof OPTION - 1) == 0) {
+            max_length = std::strtoll(argv[i] + sizeof OPTION - 1, nullptr, 10);
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return max_length;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    size_t max_length = 100000;
-    if (argc > 2 || (argc == 2 && (max_length = std::strtoul(argv[1], nullptr, 10)) < 1000)) {
-        std::fprintf(stderr, "usage: regsearch_bench [max_length >= 1000]\n");
+    const int64_t max_length = take_max_length(argc, argv);
+    if (max_length < 1000) {
+        std::fprintf(stderr, "regsearch_bench: --max_length must be at least 1000\n");
         return 2;
     }
+    std::vector<char*> arguments = with_default_min_time(argc, argv);
+    benchmark::Initialize(&argc, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(argc, arguments.data())) return 2;
     regsethook(print_message);
 
-    std::printf("%-7s %-12s %-22s %10s %16s %10s %12s %10s\n", "group", "pattern", "line", "length", "match",
-                "first ms", "ms/search", "MB/s");
     for (const BenchCase& bench : CASES) {
-        Regexp* prog = regcompile(bench.pattern);
-        if (prog == nullptr) {
-            std::printf("%-7s %-12s does not compile\n", bench.difficulty, bench.pattern);
-            continue;
-        }
-        for (size_t length = 1000; length <= max_length; length *= 10) {
-            const std::string line = bench.make_line(length);
-            const auto first_start = std::chrono::steady_clock::now();
-            int result = regsearch(prog, line.c_str());
-            const double first = milliseconds_since(first_start);
-            int searches = 0;
-            const auto start = std::chrono::steady_clock::now();
-            double elapsed = 0;
-            do {
-                result = regsearch(prog, line.c_str());
-                ++searches;
-                elapsed = milliseconds_since(start);
-            } while (elapsed < TARGET_MS_PER_ROW);
-            const double per_search = elapsed / searches;
-            char match[32] = "none";
-            if (result == 1) {
-                std::snprintf(match, sizeof match, "%ld-%ld", static_cast<long>(prog->match_start[0] - line.c_str()),
-                              static_cast<long>(prog->match_end[0] - line.c_str()));
-            }
-            std::printf("%-7s %-12s %-22s %10zu %16s %10.3f %12.4f %10.1f\n", bench.difficulty, bench.pattern,
-                        bench.line_shape, length, match, first, per_search, length / per_search / 1000.0);
-            std::fflush(stdout);
-        }
-        std::free(prog);
+        std::string name = std::string("regsearch/") + bench.difficulty + "/" + bench.pattern;
+        if (pattern_count(bench.pattern) > 1) name += "/" + name_word(bench.line_shape);
+        benchmark::RegisterBenchmark(name.c_str(), search_line, bench)
+            ->RangeMultiplier(10)
+            ->Range(1000, max_length)
+            ->Unit(benchmark::kMicrosecond);
     }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }
