@@ -11,7 +11,7 @@ QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 PREFIX ?= /usr/local
 
-.PHONY: all configure build demo check install package sanitize fuzz bench windows windows-check clean
+.PHONY: all configure build demo check install package package-windows sanitize fuzz bench windows windows-check clean
 
 all: build
 
@@ -43,8 +43,13 @@ install: configure
 	cmake --build $(BUILD) --target installable -j $(JOBS)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The Windows zip too, once the Windows build exists (make windows, or package-windows).
 package: configure
 	cmake --build $(BUILD) --target package -j $(JOBS)
+	@if [ -f $(WINDOWS_BUILD)/CMakeCache.txt ]; then $(MAKE) --no-print-directory package-windows; fi
+
+package-windows: windows
+	cmake --build $(WINDOWS_BUILD) --target package -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
 sanitize:
