@@ -1,7 +1,10 @@
-// regsearch_bench.cpp: time per regsearch over one line, from easy patterns to catastrophic ones.
+// regsearch_bench.cpp: time per regsearch over one line, from easy patterns to catastrophic
+// ones, and the same lines decided by the selection matcher (regselect_line: the lazy DFA
+// and the prefilter, no slots), and regselect over a buffer of many lines.
 //
 // Each benchmark is one pattern on one deterministic line of 1,000, 10,000 and 100,000
-// bytes, named regsearch/<difficulty>/<pattern>/<length>; the label says how the line looks
+// bytes, named regsearch/<difficulty>/<pattern>/<length> (and regselect/... for the
+// selection matcher on the same line); the label says how the line looks
 // and where the match lies. The lines are built so that the search cannot stop early on a
 // prefilter: the catastrophic patterns get mostly `a` bytes with just enough else to pass
 // the must-contain filter and still force every try to fail for a long while. A plain
@@ -100,6 +103,69 @@ void search_line(benchmark::State& state, const BenchCase& bench) {
     state.SetLabel(label);
 }
 
+// select_line times regselect_line, the selection matcher, on the same line as search_line.
+void select_line(benchmark::State& state, const BenchCase& bench) {
+    RegexpPtr prog(regcompile(bench.pattern));
+    RegMatcherPtr matcher(prog != nullptr ? regmatcher(prog.get()) : nullptr);
+    if (matcher == nullptr) {
+        state.SkipWithError("the pattern does not compile");
+        return;
+    }
+    const size_t length = static_cast<size_t>(state.range(0));
+    const std::string line = bench.make_line(length);
+    int result = 0;
+    for (auto _ : state) {
+        result = regselect_line(matcher.get(), line.data(), line.size());
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(length));
+    state.SetLabel(std::string(bench.line_shape) + (result == 1 ? "; match" : "; no match"));
+}
+
+// BUFFER_PATTERNS are searched by regselect over a buffer of many short lines of text, as
+// the line loop hands it a block: with a literal every match holds, with an inner literal
+// and groups, and with none worth a prefilter.
+const char* const BUFFER_PATTERNS[] = {"[a-z]+_t ", "([a-z]+)=([0-9]+)", "[0-9]+\\.[0-9]+"};
+
+// text_lines returns about size bytes of lines of words, a few of them matching the buffer
+// patterns.
+std::string text_lines(size_t size) {
+    std::string text;
+    for (size_t line = 0; text.size() < size; ++line) {
+        text += words(20 + line % 50, "");
+        if (line % 97 == 0) text += " size_t x";
+        if (line % 89 == 0) text += " retries=3";
+        if (line % 83 == 0) text += " version 1.25";
+        text += '\n';
+    }
+    return text;
+}
+
+// select_buffer times regselect over state.range(0) bytes of lines, every line of it.
+void select_buffer(benchmark::State& state, const char* pattern) {
+    RegexpPtr prog(regcompile(pattern));
+    RegMatcherPtr matcher(prog != nullptr ? regmatcher(prog.get()) : nullptr);
+    if (matcher == nullptr) {
+        state.SkipWithError("the pattern does not compile");
+        return;
+    }
+    const std::string text = text_lines(static_cast<size_t>(state.range(0)));
+    const char* end = text.data() + text.size();
+    size_t matched = 0;
+    for (auto _ : state) {
+        matched = 0;
+        for (const char* from = text.data(); from < end;) {
+            const char* line = regselect(matcher.get(), from, end);
+            if (line == nullptr) break;
+            ++matched;
+            from = static_cast<const char*>(std::memchr(line, '\n', size_t(end - line))) + 1;
+        }
+        benchmark::DoNotOptimize(matched);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    state.SetLabel(std::to_string(matched) + " lines selected");
+}
+
 // pattern_count tells how many cases search for pattern; such cases are told apart by their line.
 int pattern_count(std::string_view pattern) {
     int count = 0;
@@ -152,6 +218,16 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(name.c_str(), search_line, bench)
             ->RangeMultiplier(10)
             ->Range(1000, max_length)
+            ->Unit(benchmark::kMicrosecond);
+        std::string select_name = "regselect" + name.substr(std::strlen("regsearch"));
+        benchmark::RegisterBenchmark(select_name.c_str(), select_line, bench)
+            ->RangeMultiplier(10)
+            ->Range(1000, max_length)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    for (const char* pattern : BUFFER_PATTERNS) {
+        benchmark::RegisterBenchmark((std::string("regselect_buffer/") + pattern).c_str(), select_buffer, pattern)
+            ->Arg(1 << 20)
             ->Unit(benchmark::kMicrosecond);
     }
     benchmark::RunSpecifiedBenchmarks();
