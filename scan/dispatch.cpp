@@ -42,6 +42,10 @@ KernelLevel scan_select_kernels(KernelLevel level) {
 
 size_t scan_count_byte(const char* begin, const char* end, char byte) { return active_kernels().count_byte(begin, end, byte); }
 
+const char* scan_find_last_byte(const char* begin, const char* end, char byte) {
+    return active_kernels().find_last_byte(begin, end, byte);
+}
+
 StretchStats scan_stretch(const char* begin, const char* end) { return active_kernels().stretch(begin, end); }
 
 void scan_map_case(const char* from, char* to, size_t size, CaseMapping mapping) {

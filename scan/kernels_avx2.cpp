@@ -241,8 +241,20 @@ QUARNEL_AVX2 const char* avx2_find_last_in_set(const ByteSetSearch::Tables& set,
     return find_last_in_set_tail(set, begin, p);
 }
 
-const ScanKernels AVX2_KERNELS = {avx2_count_byte,      avx2_stretch,     avx2_map_case,
-                                  avx2_find_candidates, avx2_find_in_set, avx2_find_last_in_set};
+// avx2_find_last_byte looks at the 32 bytes before the end, then the 32 before those, and
+// so on; the bytes left at the start go to the plain code.
+QUARNEL_AVX2 const char* avx2_find_last_byte(const char* begin, const char* end, char byte) {
+    const __m256i wanted = _mm256_set1_epi8(byte);
+    const char* p = end;
+    for (; size_t(p - begin) >= 32; p -= 32) {
+        uint32_t hits = uint32_t(_mm256_movemask_epi8(equal_lanes(p - 32, wanted)));
+        if (hits != 0) return p - 1 - __builtin_clz(hits);
+    }
+    return PLAIN_KERNELS.find_last_byte(begin, p, byte);
+}
+
+const ScanKernels AVX2_KERNELS = {avx2_count_byte,      avx2_stretch,        avx2_map_case,        avx2_find_candidates,
+                                  avx2_find_in_set, avx2_find_last_byte, avx2_find_last_in_set};
 
 }  // namespace
 

@@ -85,5 +85,11 @@ Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count,
     return Candidates{nullptr, 0};
 }
 
-const ScanKernels PLAIN_KERNELS = {plain_count_byte,      plain_stretch,     plain_map_case,
-                                   plain_find_candidates, plain_find_in_set, plain_find_last_in_set};
+const char* plain_find_last_byte(const char* begin, const char* end, char byte) {
+    for (const char* p = end; p > begin;)
+        if (*--p == byte) return p;
+    return nullptr;
+}
+
+const ScanKernels PLAIN_KERNELS = {plain_count_byte,      plain_stretch,        plain_map_case,        plain_find_candidates,
+                                   plain_find_in_set, plain_find_last_byte, plain_find_last_in_set};

@@ -37,13 +37,9 @@ inline char* scan_find_byte(char* begin, char* end, char byte) {
     return static_cast<char*>(std::memchr(begin, byte, size_t(end - begin)));
 }
 
-// scan_find_last_byte returns the last byte of [begin, end) that equals byte, or null. It
-// walks back byte by byte: meant for short distances, such as back to the start of a line.
-inline const char* scan_find_last_byte(const char* begin, const char* end, char byte) {
-    for (const char* p = end; p > begin;)
-        if (*--p == byte) return p;
-    return nullptr;
-}
+// scan_find_last_byte returns the last byte of [begin, end) that equals byte, or null: the
+// start of a line, looked for back from a hit inside it.
+const char* scan_find_last_byte(const char* begin, const char* end, char byte);
 
 // scan_count_byte returns how many bytes of [begin, end) equal byte.
 size_t scan_count_byte(const char* begin, const char* end, char byte);

@@ -66,7 +66,7 @@ const char* naive_find(const std::vector<std::string>& literals, bool fold, cons
     return nullptr;
 }
 
-TEST(Scan, CountsStretchesAndCaseMapsAgreeWithNaiveModels) {
+TEST(Scan, CountsSearchesStretchesAndCaseMapsAgreeWithNaiveModels) {
     std::mt19937 rng(20261207);
     for_each_level([&] {
         for (int round = 0; round < 4000; ++round) {
@@ -81,6 +81,9 @@ TEST(Scan, CountsStretchesAndCaseMapsAgreeWithNaiveModels) {
             size_t count = 0;
             for (char c : slice) count += c == byte;
             ASSERT_EQ(scan_count_byte(begin, end, byte), count) << "length " << length;
+
+            size_t last = slice.rfind(byte);
+            ASSERT_EQ(scan_find_last_byte(begin, end, byte), last == std::string::npos ? nullptr : begin + last);
 
             StretchStats stats = scan_stretch(begin, end);
             size_t nul = slice.find('\0');
