@@ -253,7 +253,9 @@ LoopResult filter_lines(const FilterSettings& settings, InputSource& in, OutputB
     LoopResult& result = processor.result();
     ReadBuffer buffer;
     for (;;) {
-        if (!in.ready() && !out.flush()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
+        // Lines gathered for the output go out before a read that may wait for more input;
+        // with nothing gathered there is nothing to ask.
+        if (out.pending() && !in.ready() && !out.flush()) return stopped(result, LoopEnd::WRITE_ERROR, out.error_number());
         auto [room, room_size] = buffer.room();
         long got = in.read(room, room_size);
         if (got < 0) return stopped(result, LoopEnd::READ_ERROR, errno);

@@ -58,6 +58,9 @@ public:
     // flush writes everything gathered so far; false when this or an earlier write failed.
     bool flush();
 
+    // pending reports whether bytes are gathered that have not been handed to the sink.
+    bool pending() const { return used_ > 0; }
+
     // failed reports whether a write has failed; error_number is the errno it left.
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
