@@ -123,31 +123,34 @@ private:
         result_.lines_read += count;
     }
 
+    // matched_line describes the line that begins at start, in a region that ends at end
+    // just after a line feed.
+    static MatchedLine matched_line(char* start, char* end) {
+        char* text_end = start + (scan_find_line_end(start, end) - start);
+        char* line_feed = *text_end == '\n' ? text_end : scan_find_byte(text_end, end, '\n');
+        return MatchedLine{start, text_end, line_feed};
+    }
+
     // next_match finds the first line of [from, end) that matches: that holds a find string
     // before any NUL of its own, or in which the pattern matches.
     bool next_match(char* from, char* end, MatchedLine* match) const {
         if (selection_ == Selection::PATTERN) {
             const char* line = regselect(matcher_.get(), from, end);
             if (line == nullptr) return false;
-            char* start = from + (line - from);
-            char* line_feed = scan_find_byte(start, end, '\n');
-            const char* nul = scan_find_byte(start, line_feed, '\0');
-            *match = MatchedLine{start, nul != nullptr ? start + (nul - start) : line_feed, line_feed};
+            *match = matched_line(from + (line - from), end);
             return true;
         }
         while (from < end) {
             const char* hit = search_.find(from, end);
             if (hit == nullptr) return false;
             const char* before = scan_find_last_byte(from, hit, '\n');
-            char* start = before != nullptr ? from + (before - from) + 1 : from;
-            char* line_feed = scan_find_byte(start, end, '\n');
-            const char* nul = scan_find_byte(start, line_feed, '\0');
+            MatchedLine line = matched_line(before != nullptr ? from + (before - from) + 1 : from, end);
             // Past a NUL the line holds no text: look again within its text alone.
-            if (nul == nullptr || search_.find(start, nul) != nullptr) {
-                *match = MatchedLine{start, nul != nullptr ? start + (nul - start) : line_feed, line_feed};
+            if (line.text_end == line.line_feed || search_.find(line.start, line.text_end) != nullptr) {
+                *match = line;
                 return true;
             }
-            from = line_feed + 1;
+            from = line.line_feed + 1;
         }
         return false;
     }

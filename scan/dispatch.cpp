@@ -42,6 +42,8 @@ KernelLevel scan_select_kernels(KernelLevel level) {
 
 size_t scan_count_byte(const char* begin, const char* end, char byte) { return active_kernels().count_byte(begin, end, byte); }
 
+const char* scan_find_line_end(const char* begin, const char* end) { return active_kernels().find_line_end(begin, end); }
+
 const char* scan_find_last_byte(const char* begin, const char* end, char byte) {
     return active_kernels().find_last_byte(begin, end, byte);
 }

@@ -25,6 +25,9 @@ struct ScanKernels {
                                   const char* begin, const char* end);
     // find_in_set returns the first position of [begin, end) whose byte is in the set.
     const char* (*find_in_set)(const ByteSetSearch::Tables& set, const char* begin, const char* end);
+    // find_line_end returns the first position of [begin, end) that holds a line feed or a
+    // NUL, or null.
+    const char* (*find_line_end)(const char* begin, const char* end);
     // find_last_byte returns the last position of [begin, end) that holds byte, or null.
     const char* (*find_last_byte)(const char* begin, const char* end, char byte);
     // find_last_in_set returns the last position of [begin, end) whose byte is in the set.

@@ -241,6 +241,18 @@ QUARNEL_AVX2 const char* avx2_find_last_in_set(const ByteSetSearch::Tables& set,
     return find_last_in_set_tail(set, begin, p);
 }
 
+QUARNEL_AVX2 const char* avx2_find_line_end(const char* begin, const char* end) {
+    const __m256i line_feed = _mm256_set1_epi8('\n');
+    const __m256i nul = _mm256_setzero_si256();
+    const char* p = begin;
+    for (; size_t(end - p) >= 32; p += 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        uint32_t stops = uint32_t(_mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, line_feed), _mm256_cmpeq_epi8(v, nul))));
+        if (stops != 0) return p + __builtin_ctz(stops);
+    }
+    return PLAIN_KERNELS.find_line_end(p, end);
+}
+
 // avx2_find_last_byte looks at the 32 bytes before the end, then the 32 before those, and
 // so on; the bytes left at the start go to the plain code.
 QUARNEL_AVX2 const char* avx2_find_last_byte(const char* begin, const char* end, char byte) {
@@ -254,7 +266,7 @@ QUARNEL_AVX2 const char* avx2_find_last_byte(const char* begin, const char* end,
 }
 
 const ScanKernels AVX2_KERNELS = {avx2_count_byte,      avx2_stretch,        avx2_map_case,        avx2_find_candidates,
-                                  avx2_find_in_set, avx2_find_last_byte, avx2_find_last_in_set};
+                                  avx2_find_in_set, avx2_find_line_end, avx2_find_last_byte, avx2_find_last_in_set};
 
 }  // namespace
 

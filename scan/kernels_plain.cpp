@@ -85,6 +85,13 @@ Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count,
     return Candidates{nullptr, 0};
 }
 
+const char* plain_find_line_end(const char* begin, const char* end) {
+    const char* line_feed = static_cast<const char*>(std::memchr(begin, '\n', size_t(end - begin)));
+    const char* text_end = line_feed != nullptr ? line_feed : end;
+    const char* nul = static_cast<const char*>(std::memchr(begin, '\0', size_t(text_end - begin)));
+    return nul != nullptr ? nul : line_feed;
+}
+
 const char* plain_find_last_byte(const char* begin, const char* end, char byte) {
     for (const char* p = end; p > begin;)
         if (*--p == byte) return p;
@@ -92,4 +99,4 @@ const char* plain_find_last_byte(const char* begin, const char* end, char byte) 
 }
 
 const ScanKernels PLAIN_KERNELS = {plain_count_byte,      plain_stretch,        plain_map_case,        plain_find_candidates,
-                                   plain_find_in_set, plain_find_last_byte, plain_find_last_in_set};
+                                   plain_find_in_set, plain_find_line_end, plain_find_last_byte, plain_find_last_in_set};

@@ -37,6 +37,10 @@ inline char* scan_find_byte(char* begin, char* end, char byte) {
     return static_cast<char*>(std::memchr(begin, byte, size_t(end - begin)));
 }
 
+// scan_find_line_end returns the first line feed or NUL of [begin, end), or null: where the
+// text of the line that begins at begin ends.
+const char* scan_find_line_end(const char* begin, const char* end);
+
 // scan_find_last_byte returns the last byte of [begin, end) that equals byte, or null: the
 // start of a line, looked for back from a hit inside it.
 const char* scan_find_last_byte(const char* begin, const char* end, char byte);

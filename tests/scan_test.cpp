@@ -82,6 +82,8 @@ TEST(Scan, CountsSearchesStretchesAndCaseMapsAgreeWithNaiveModels) {
             for (char c : slice) count += c == byte;
             ASSERT_EQ(scan_count_byte(begin, end, byte), count) << "length " << length;
 
+            size_t line_end = slice.find_first_of(std::string("\n\0", 2));
+            ASSERT_EQ(scan_find_line_end(begin, end), line_end == std::string::npos ? nullptr : begin + line_end);
             size_t last = slice.rfind(byte);
             ASSERT_EQ(scan_find_last_byte(begin, end, byte), last == std::string::npos ? nullptr : begin + last);
 
