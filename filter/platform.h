@@ -35,7 +35,7 @@ private:
 // written as CR LF.
 class FdOutput : public OutputSink {
 public:
-    explicit FdOutput(int fd) : fd_(fd) {}
+    explicit FdOutput(int fd);
     bool write_all(const char* data, size_t size) override;
 
 private:

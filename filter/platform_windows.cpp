@@ -120,6 +120,9 @@ long FdInput::read(char* buffer, size_t size) { return channel_for<InputChannel>
 
 bool FdInput::ready() { return regular_file_ || channel_for<InputChannel>(fd_).text.ready(); }
 
+// A Windows pipe's buffer is fixed when the pipe is made: nothing to widen here.
+FdOutput::FdOutput(int fd) : fd_(fd) {}
+
 bool FdOutput::write_all(const char* data, size_t size) {
     return channel_for<OutputChannel>(fd_).text.write_all(data, size);
 }
