@@ -1,7 +1,8 @@
 // bench_support.h: what the engine's micro-benchmarks share.
 //
-// FreeRegexp releases a compiled program, FreeRegMatcher a selection matcher; with_default_min_time gives every benchmark a
-// short default running time. Bench-only code, never linked into the product.
+// RegexpPtr and RegMatcherPtr (the tests' owning pointers) release a compiled program and
+// its selection matcher; with_default_min_time gives every benchmark a short default
+// running time. Bench-only code, never linked into the product.
 #pragma once
 
 #include <cstdlib>
@@ -9,16 +10,7 @@
 #include <vector>
 
 #include "regexp/regexp.h"
-
-struct FreeRegexp {
-    void operator()(Regexp* prog) const { std::free(prog); }
-};
-using RegexpPtr = std::unique_ptr<Regexp, FreeRegexp>;
-
-struct FreeRegMatcher {
-    void operator()(RegMatcher* matcher) const { regmatcher_free(matcher); }
-};
-using RegMatcherPtr = std::unique_ptr<RegMatcher, FreeRegMatcher>;
+#include "tests/support/regexp_ptr.h"
 
 // with_default_min_time returns argv with --benchmark_min_time=0.1 in front (and a null at
 // the end), so that a run of every benchmark stays short while a --benchmark_min_time given

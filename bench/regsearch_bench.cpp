@@ -78,8 +78,10 @@ const BenchCase CASES[] = {
 
 void print_message(const char* message) { std::fprintf(stderr, "regsearch_bench: engine: %s\n", message); }
 
-// search_line times regsearch of one case's pattern over its line of state.range(0) bytes.
-void search_line(benchmark::State& state, const BenchCase& bench) {
+// time_on_line times decide (the pattern's program, the line -> 1 or 0) on one case's line
+// of state.range(0) bytes and labels the result with the line's shape and describe_match.
+template <typename Decide, typename Describe>
+void time_on_line(benchmark::State& state, const BenchCase& bench, Decide decide, Describe describe_match) {
     RegexpPtr prog(regcompile(bench.pattern));
     if (prog == nullptr) {
         state.SkipWithError("the pattern does not compile");
@@ -89,37 +91,33 @@ void search_line(benchmark::State& state, const BenchCase& bench) {
     const std::string line = bench.make_line(length);
     int result = 0;
     for (auto _ : state) {
-        result = regsearch(prog.get(), line.c_str());
+        result = decide(prog.get(), line);
         benchmark::DoNotOptimize(result);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(length));
-    std::string label = bench.line_shape;
-    if (result == 1) {
-        label += "; match " + std::to_string(prog->match_start[0] - line.c_str()) + "-" +
-                 std::to_string(prog->match_end[0] - line.c_str());
-    } else {
-        label += "; no match";
-    }
-    state.SetLabel(label);
+    state.SetLabel(std::string(bench.line_shape) + (result == 1 ? describe_match(prog.get(), line) : "; no match"));
+}
+
+// search_line times regsearch, the backtracker, which also finds where the match lies.
+void search_line(benchmark::State& state, const BenchCase& bench) {
+    time_on_line(
+        state, bench, [](Regexp* prog, const std::string& line) { return regsearch(prog, line.c_str()); },
+        [](const Regexp* prog, const std::string& line) {
+            return "; match " + std::to_string(prog->match_start[0] - line.c_str()) + "-" +
+                   std::to_string(prog->match_end[0] - line.c_str());
+        });
 }
 
 // select_line times regselect_line, the selection matcher, on the same line as search_line.
 void select_line(benchmark::State& state, const BenchCase& bench) {
-    RegexpPtr prog(regcompile(bench.pattern));
-    RegMatcherPtr matcher(prog != nullptr ? regmatcher(prog.get()) : nullptr);
-    if (matcher == nullptr) {
-        state.SkipWithError("the pattern does not compile");
-        return;
-    }
-    const size_t length = static_cast<size_t>(state.range(0));
-    const std::string line = bench.make_line(length);
-    int result = 0;
-    for (auto _ : state) {
-        result = regselect_line(matcher.get(), line.data(), line.size());
-        benchmark::DoNotOptimize(result);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(length));
-    state.SetLabel(std::string(bench.line_shape) + (result == 1 ? "; match" : "; no match"));
+    RegMatcherPtr matcher;
+    time_on_line(
+        state, bench,
+        [&matcher](Regexp* prog, const std::string& line) {
+            if (matcher == nullptr) matcher.reset(regmatcher(prog));
+            return regselect_line(matcher.get(), line.data(), line.size());
+        },
+        [](const Regexp*, const std::string&) { return std::string("; match"); });
 }
 
 // BUFFER_PATTERNS are searched by regselect over a buffer of many short lines of text, as
