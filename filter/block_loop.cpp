@@ -103,9 +103,7 @@ public:
             break;
         case Selection::FIND_STRINGS:
         case Selection::PATTERN:
-            if (selection_ == Selection::PATTERN && matcher_ == nullptr)
-                process_pattern_by_line(begin, end);
-            else if (settings_.invert)
+            if (settings_.invert)
                 process_inverted(begin, end);
             else
                 process_matches(begin, end);
@@ -132,9 +130,12 @@ private:
     }
 
     // next_match finds the first line of [from, end) that matches: that holds a find string
-    // before any NUL of its own, or in which the pattern matches.
+    // before any NUL of its own, or in which the pattern matches. A pattern the engine could
+    // not prepare (it has reported why through its hook) matches no line, as regsearch
+    // matches none of a damaged program's.
     bool next_match(char* from, char* end, MatchedLine* match) const {
         if (selection_ == Selection::PATTERN) {
+            if (matcher_ == nullptr) return false;
             const char* line = regselect(matcher_.get(), from, end);
             if (line == nullptr) return false;
             *match = matched_line(from + (line - from), end);
@@ -201,31 +202,6 @@ private:
             if (!found) return;
             ++result_.lines_read;
             from = match.line_feed + 1;
-        }
-    }
-
-    // process_pattern_by_line lets the pattern decide line by line with the backtracker,
-    // for a pattern the engine could not prepare for selection; a line is searched as a C
-    // string, its line feed turned into a NUL while it is looked at.
-    void process_pattern_by_line(char* begin, char* end) {
-        Regexp* pattern = settings_.pattern.get();
-        for (char* line = begin; line < end;) {
-            char* line_feed = scan_find_byte(line, end, '\n');
-            *line_feed = '\0';
-            bool matched = regsearch(pattern, line) == 1;
-            if (matched != settings_.invert) {
-                const char* text = line;
-                size_t length = 0;
-                if (matched && sub_template_ != nullptr)
-                    text = expander_.expand(pattern, sub_template_, length);
-                else
-                    length = std::strlen(line);
-                writer_.write_line(text, length, result_.lines_read);
-                ++result_.lines_written;
-            }
-            *line_feed = '\n';
-            ++result_.lines_read;
-            line = line_feed + 1;
         }
     }
 

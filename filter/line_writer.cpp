@@ -2,7 +2,6 @@
 #include "filter/line_writer.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 #include "filter/line_loop.h"
@@ -18,13 +17,10 @@ std::string_view LineNumberText::text(uint64_t number) {
 void LineNumberText::set(uint64_t number) {
     number_ = number;
     std::memset(text_, ' ', TEXT_END);
-    char digits[20];
-    size_t count = size_t(std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
-    std::memcpy(text_ + TEXT_END - count, digits, count);
-    digits_ = count;
-    text_[TEXT_END] = ':';
-    text_[TEXT_END + 1] = ' ';
-    first_ = TEXT_END - std::max(digits_, MIN_WIDTH);
+    char formatted[LINE_NUMBER_TEXT_SIZE];
+    size_t length = format_line_number(number, formatted);
+    first_ = TEXT_END + 2 - length;
+    std::memcpy(text_ + first_, formatted, length);
 }
 
 void LineNumberText::increment() {
@@ -32,8 +28,7 @@ void LineNumberText::increment() {
     for (size_t at = TEXT_END - 1;; --at) {
         if (text_[at] == ' ') {  // carried past the first digit: one more digit
             text_[at] = '1';
-            ++digits_;
-            first_ = TEXT_END - std::max(digits_, MIN_WIDTH);
+            first_ = std::min(first_, at);
             return;
         }
         if (text_[at] != '9') {
@@ -82,6 +77,7 @@ uint64_t LineWriter::write_stretch(const char* begin, const char* end, uint64_t 
 // line goes into the output in one place: its number, its text and its line feed.
 uint64_t LineWriter::write_each(const char* begin, const char* end, uint64_t first) {
     bool has_nul = scan_stretch(begin, end).first_nul != nullptr;
+    bool in_one_place = !mapping_ && out_.capacity() >= SHORT_LINE + LINE_NUMBER_TEXT_SIZE + 1;
     uint64_t number = first;
     for (const char* line = begin; line < end; ++number) {
         const char* line_feed = scan_find_byte(line, end, '\n');
@@ -89,7 +85,7 @@ uint64_t LineWriter::write_each(const char* begin, const char* end, uint64_t fir
         if (has_nul)
             if (const char* nul = scan_find_byte(line, line_feed, '\0')) text_end = nul;
         size_t length = size_t(text_end - line);
-        if (mapping_ || length > SHORT_LINE || out_.capacity() < SHORT_LINE + LINE_NUMBER_TEXT_SIZE + 1) {
+        if (!in_one_place || length > SHORT_LINE) {
             write_line(line, length, number);
         } else {
             std::string_view prefix = number_text_.text(number);

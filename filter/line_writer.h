@@ -28,15 +28,13 @@ public:
 
 private:
     static constexpr size_t TEXT_END = 24;  // digits end here, ": " follows
-    static constexpr size_t MIN_WIDTH = 5;
 
     void set(uint64_t number);
     void increment();
 
     char text_[TEXT_END + 2];
     uint64_t number_ = 0;
-    size_t digits_ = 0;
-    size_t first_ = 0;
+    size_t first_ = 0;  // where the text begins: the first digit, or blanks to make five columns
 };
 
 // LineWriter writes selected lines: number, case conversion, text, line feed.

@@ -85,28 +85,21 @@ struct RegMatcher {
 
 namespace {
 
-// search_for makes the search for the line feed, and for NUL too when with_nul is set.
-ByteSetSearch search_for(bool with_nul) {
-    bool member[256] = {};
-    member[uint8_t('\n')] = true;
-    member[0] = with_nul;
-    return ByteSetSearch(member);
-}
-
-// line_feeds finds the line feeds; text_ends the bytes that end a line's text, the line
-// feed and NUL. Lines can be long, so both are vector searches.
-const ByteSetSearch& line_feeds() {
-    static const ByteSetSearch search = search_for(false);
-    return search;
-}
+// text_ends finds, back from a hit, the nearer of the line feed and NUL before it: both end
+// a line's text. Lines can be long, so it is a vector search.
 const ByteSetSearch& text_ends() {
-    static const ByteSetSearch search = search_for(true);
+    static const ByteSetSearch search = [] {
+        bool member[256] = {};
+        member[uint8_t('\n')] = true;
+        member[0] = true;
+        return ByteSetSearch(member);
+    }();
     return search;
 }
 
 // line_start returns the start of the line that holds at, looking back no further than from.
 const char* line_start(const char* from, const char* at) {
-    const char* line_feed = line_feeds().find_last(from, at);
+    const char* line_feed = scan_find_last_byte(from, at, '\n');
     return line_feed != nullptr ? line_feed + 1 : from;
 }
 
@@ -211,7 +204,7 @@ const char* select_around(RegMatcher* matcher, const char* from, const char* hit
     const char* line = bound != nullptr ? bound + 1 : from;
     // A NUL before the literal ends the line's text before every occurrence.
     const bool in_text = bound == nullptr || *bound == '\n';
-    const char* text_end = in_text ? text_ends().find(hit + matcher->inner_length, end) : hit;
+    const char* text_end = in_text ? scan_find_line_end(hit + matcher->inner_length, end) : hit;
     if (text_end == nullptr) text_end = end;
     const char* line_feed = text_end < end && *text_end == '\n'
                                 ? text_end
