@@ -85,6 +85,10 @@ int main(int argc, char** argv) {
     const RegMatcherStats stats = regmatcher_stats(matcher);
     std::printf("pattern %s: %llu lines selected of %llu bytes; select %.4f s (%.0f MB/s), loop with reading %.3f s\n",
                 argv[2], selected, bytes, select, bytes / select / 1e6, total);
+    std::printf("  strategy %s; %zu literal sets offered; prefilter reviewed %llu times, changed %llu times, off for %llu "
+                "bytes\n",
+                strategy_name(stats.strategy), stats.literal_sets, (unsigned long long)stats.prefilter_reviews,
+                (unsigned long long)stats.prefilter_changes, (unsigned long long)stats.prefilter_off_bytes);
     std::printf("  prefilter:");
     for (const std::string& literal : stats.literals) std::printf(" \"%s\"", literal.c_str());
     if (stats.literals.empty()) std::printf(" none");

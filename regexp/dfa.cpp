@@ -44,7 +44,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "regexp/prefilter.h"
+#include "regexp/literals.h"
 
 namespace {
 
@@ -69,105 +69,7 @@ constexpr size_t MAX_CACHE_BYTES = size_t(1) << 30;
 constexpr int MAX_ESCAPE_BYTES = 16;
 constexpr double MAX_ESCAPE_SHARE = 0.03;
 
-bool is_single_byte(const unsigned char* node) {
-    switch (node_opcode(node)) {
-    case OP_ANY:
-    case OP_ONE_OF:
-    case OP_NONE_OF:
-        return true;
-    case OP_LITERAL:
-        return node_operand(node)[0] != 0 && node_operand(node)[1] == 0;
-    default:
-        return false;
-    }
-}
-
-bool has_text(unsigned char op) { return op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF; }
-
 }  // namespace
-
-ProgramExtent inspect_program(const unsigned char* program) {
-    // The walk goes on past a fault wherever the backtracker could go on, so that the
-    // extent covers every byte it may read.
-    ProgramExtent extent{true, 1};
-    std::vector<bool> seen(REGEXP_SIZE_LIMIT, false);
-    std::vector<size_t> pending = {1};
-    bool reaches_end = false;
-    while (!pending.empty()) {
-        const size_t at = pending.back();
-        pending.pop_back();
-        if (at == 0 || at >= size_t(REGEXP_SIZE_LIMIT)) {
-            extent.sound = false;
-            continue;
-        }
-        if (seen[at]) continue;
-        seen[at] = true;
-        const unsigned char* node = program + at;
-        const unsigned char op = node_opcode(node);
-        size_t size = NODE_HEADER_SIZE;
-        bool valid = true;
-        if (has_text(op)) {
-            const size_t length = std::strlen(reinterpret_cast<const char*>(node_operand(node)));
-            size += length + 1;
-            if (length == 0) extent.sound = false;
-        } else if (op == OP_SIMPLE_STAR || op == OP_SIMPLE_PLUS) {
-            const unsigned char* repeated = node_operand(node);
-            size += NODE_HEADER_SIZE;
-            if (has_text(node_opcode(repeated)))
-                size += std::strlen(reinterpret_cast<const char*>(node_operand(repeated))) + 1;
-            if (!is_single_byte(repeated) || next_offset(repeated) != 0) extent.sound = false;
-        } else if (!(op <= OP_EMPTY || is_group_open(op) || is_group_close(op))) {
-            valid = false;  // no opcode: the backtracker reads the header and stops there
-        }
-        extent.size = std::max(extent.size, at + size);
-        if (!valid) {
-            extent.sound = false;
-            continue;
-        }
-        if (op == OP_END) {
-            reaches_end = true;
-            continue;
-        }
-        if (op == OP_ALT) pending.push_back(at + NODE_HEADER_SIZE);
-        const unsigned offset = next_offset(node);
-        if (offset == 0 || (op == OP_LOOP && offset >= at)) {
-            extent.sound = false;
-            continue;
-        }
-        pending.push_back(op == OP_LOOP ? at - offset : at + offset);
-    }
-    extent.sound = extent.sound && reaches_end;
-    return extent;
-}
-
-bool splits_at(const unsigned char* program, size_t program_size, uint32_t node) {
-    // reaches walks the links a match can take (an OP_ALT's next only to a sister) from
-    // `from`, never through `node`, and tells whether it meets a node that `found` accepts.
-    auto reaches = [&](uint32_t from, auto found) {
-        std::vector<bool> seen(program_size, false);
-        std::vector<uint32_t> pending = {from};
-        while (!pending.empty()) {
-            const uint32_t at = pending.back();
-            pending.pop_back();
-            if (found(at)) return true;
-            if (at == node || seen[at]) continue;
-            seen[at] = true;
-            const unsigned char* here = program + at;
-            const unsigned char* next = next_node(here);
-            if (node_opcode(here) == OP_END) continue;
-            if (node_opcode(here) == OP_ALT) {
-                pending.push_back(at + NODE_HEADER_SIZE);
-                if (node_opcode(next) != OP_ALT) continue;
-            }
-            pending.push_back(uint32_t(next - program));
-        }
-        return false;
-    };
-    const unsigned char* after = next_node(program + node);
-    if (after == nullptr) return false;
-    return !reaches(1, [&](uint32_t at) { return node_opcode(program + at) == OP_END; }) &&
-           !reaches(uint32_t(after - program), [&](uint32_t at) { return at == node; });
-}
 
 // ---------------------------------------------------------------------------------------
 // Building.
@@ -210,16 +112,13 @@ void LazyDfa::build_shape(const unsigned char* program, size_t program_size, siz
         if (seen[at] || at == stop) continue;
         seen[at] = true;
         const unsigned char* node = program + at;
-        const unsigned char op = node_opcode(node);
-        const unsigned char* next = next_node(node);
-        const uint32_t next_at = next != nullptr ? uint32_t(next - program) : 0;
-        switch (op) {
-        case OP_ANY:
-        case OP_ONE_OF:
-        case OP_NONE_OF:
+        const NodeStep step = node_step(node);
+        const uint32_t next_at = step.next != nullptr ? uint32_t(step.next - program) : 0;
+        switch (step.kind) {
+        case NodeKind::BYTE:
             thread_at_[at] = new_thread(Thread::CONSUME, Thread::NODE, next_at, accepted_bytes(node));
             break;
-        case OP_LITERAL: {
+        case NodeKind::LITERAL: {
             // One thread per byte, each leading to the next; the last one to the next node.
             const unsigned char* text = node_operand(node);
             const size_t length = std::strlen(reinterpret_cast<const char*>(text));
@@ -235,27 +134,27 @@ void LazyDfa::build_shape(const unsigned char* program, size_t program_size, siz
             thread_at_[at] = first;
             break;
         }
-        case OP_SIMPLE_STAR:
-        case OP_SIMPLE_PLUS: {
+        case NodeKind::STAR:
+        case NodeKind::PLUS: {
             // The loop thread sits at the repetition's node; x+ has a first pass at the
             // repeated node. Both go on to the loop and whatever follows it.
-            const ByteSet accept = accepted_bytes(node_operand(node));
+            const ByteSet accept = accepted_bytes(step.inner);
             thread_at_[at] = new_thread(Thread::CONSUME, Thread::LOOP, at, accept);
-            if (op == OP_SIMPLE_PLUS)
+            if (step.kind == NodeKind::PLUS)
                 thread_at_[at + NODE_HEADER_SIZE] = new_thread(Thread::CONSUME, Thread::LOOP, at, accept);
             break;
         }
-        case OP_LINE_END:
+        case NodeKind::LINE_END:
             thread_at_[at] = new_thread(Thread::LINE_END, Thread::NODE, next_at, ByteSet{});
             break;
-        case OP_LINE_START:
+        case NodeKind::LINE_START:
             has_line_start_ = true;
             break;
         default:
             break;
         }
-        if (op != OP_END && next != nullptr) pending.push_back(next_at);
-        if (op == OP_ALT) pending.push_back(at + NODE_HEADER_SIZE);
+        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
+        if (step.next != nullptr) pending.push_back(next_at);
     }
     // A scan of one side of a literal never starts at a line's start: `^` there is decided
     // by the prefix's gate thread, not by the state.
@@ -364,35 +263,33 @@ void LazyDfa::reverse_threads(const std::vector<bool>& walked) {
     }
     for (uint32_t at = 0; at < walked.size(); ++at) {
         if (!walked[at]) continue;
-        const unsigned char* node = program_ + at;
-        const unsigned char* next = next_node(node);
-        const uint32_t next_at = next != nullptr ? uint32_t(next - program_) : NO_NODE;
+        const NodeStep step = node_step(program_ + at);
+        const uint32_t next_at = step.next != nullptr ? uint32_t(step.next - program_) : NO_NODE;
         const uint32_t from = at << 2;
-        switch (node_opcode(node)) {
-        case OP_ANY:
-        case OP_ONE_OF:
-        case OP_NONE_OF:
-        case OP_LITERAL:
+        switch (step.kind) {
+        case NodeKind::BYTE:
+        case NodeKind::LITERAL:
             threads_[uint32_t(thread_at_[at])].follow = at;  // its first byte waits at the node
             break;
-        case OP_SIMPLE_STAR:
+        case NodeKind::STAR:
             threads_[uint32_t(thread_at_[at])].follow = at;
             links.emplace_back(next_at, from | INTO_NODE);
             break;
-        case OP_SIMPLE_PLUS:
+        case NodeKind::PLUS:
             threads_[uint32_t(thread_at_[at + NODE_HEADER_SIZE])].follow = at;
             break;
-        case OP_ALT:
-            links.emplace_back(at + NODE_HEADER_SIZE, from | INTO_NODE);
-            if (node_opcode(next) == OP_ALT) links.emplace_back(next_at, from | INTO_NODE);
+        case NodeKind::CHOICE:
+            links.emplace_back(uint32_t(step.inner - program_), from | INTO_NODE);
+            links.emplace_back(next_at, from | INTO_NODE);
             break;
-        case OP_LINE_START:
+        case NodeKind::LINE_START:
             links.emplace_back(next_at, from | INTO_GATED);
             break;
-        case OP_END:
-        case OP_LINE_END:  // `$` cannot hold before the literal
+        case NodeKind::END:
+        case NodeKind::LINE_END:  // `$` cannot hold before the literal
+        case NodeKind::INVALID:
             break;
-        default:  // OP_LOOP, OP_EMPTY, group nodes
+        case NodeKind::PASSAGE:
             links.emplace_back(next_at, from | INTO_NODE);
             break;
         }
@@ -438,40 +335,40 @@ void LazyDfa::close(uint32_t offset, bool at_start, bool at_end) {
         stack_.pop_back();
         if (visited_[at] == generation_) continue;
         visited_[at] = generation_;
-        const unsigned char* node = program_ + at;
-        const unsigned char* next = next_node(node);
-        switch (node_opcode(node)) {
-        case OP_END:
+        const NodeStep step = node_step(program_ + at);
+        const uint32_t next_at = step.next != nullptr ? uint32_t(step.next - program_) : 0;
+        switch (step.kind) {
+        case NodeKind::END:
             matched_ = true;
             return;
-        case OP_LINE_START:
-            if (at_start) stack_.push_back(uint32_t(next - program_));
+        case NodeKind::LINE_START:
+            if (at_start) stack_.push_back(next_at);
             break;
-        case OP_LINE_END:
+        case NodeKind::LINE_END:
             if (at_end)
-                stack_.push_back(uint32_t(next - program_));
+                stack_.push_back(next_at);
             else
                 add_thread(uint32_t(thread_at_[at]));
             break;
-        case OP_ANY:
-        case OP_ONE_OF:
-        case OP_NONE_OF:
-        case OP_LITERAL:
+        case NodeKind::BYTE:
+        case NodeKind::LITERAL:
             add_thread(uint32_t(thread_at_[at]));
             break;
-        case OP_ALT:
-            if (node_opcode(next) == OP_ALT) stack_.push_back(uint32_t(next - program_));
-            stack_.push_back(at + NODE_HEADER_SIZE);
+        case NodeKind::CHOICE:
+            stack_.push_back(next_at);
+            stack_.push_back(uint32_t(step.inner - program_));
             break;
-        case OP_SIMPLE_STAR:
+        case NodeKind::STAR:
             add_thread(uint32_t(thread_at_[at]));
-            stack_.push_back(uint32_t(next - program_));
+            stack_.push_back(next_at);
             break;
-        case OP_SIMPLE_PLUS:
+        case NodeKind::PLUS:
             add_thread(uint32_t(thread_at_[at + NODE_HEADER_SIZE]));
             break;
-        default:  // OP_LOOP, OP_EMPTY, group nodes
-            stack_.push_back(uint32_t(next - program_));
+        case NodeKind::PASSAGE:
+            stack_.push_back(next_at);
+            break;
+        case NodeKind::INVALID:
             break;
         }
     }
@@ -699,11 +596,16 @@ void LazyDfa::analyse_acceleration(uint32_t index) {
         buffer_escape[b] = leaves[buffer_classes_[b]];
         if (buffer_escape[b]) {
             ++count;
-            share += estimated_byte_share(uint8_t(b));
+            share += background_shares().share[b];
         }
     }
     if (count > MAX_ESCAPE_BYTES || share > MAX_ESCAPE_SHARE) return;
-    if (index == 0) start_escape_share_ = share;
+    if (index == 0) {
+        start_escape_share_ = share;
+        start_escapes_ = ByteSet{};
+        for (int b = 0; b < 256; ++b)
+            if (buffer_escape[b]) start_escapes_.add(uint8_t(b));
+    }
     accels_.push_back(Accel{index * row_bytes(), ByteSetSearch(buffer_escape), ByteSetSearch(line_escape)});
 }
 

@@ -18,23 +18,6 @@
 #include "regexp/program.h"
 #include "scan/scan.h"
 
-// ProgramExtent is what inspect_program learned about a program.
-struct ProgramExtent {
-    bool sound;   // every node the walk can reach is well formed: the DFA may run it
-    size_t size;  // bytes from the magic to the last byte the walk can read
-};
-
-// inspect_program walks every node reachable from byte 1 of program, by the links and
-// operands the backtracker follows, and reads nothing else. A program from the compiler is
-// always sound; a damaged one is left to the backtracker, which reports what it meets.
-ProgramExtent inspect_program(const unsigned char* program);
-
-// splits_at tells whether every path of the program from its start to OP_END passes the
-// node at offset exactly once: no path reaches OP_END around it, and none comes back to it.
-// Then a match is the part before it, the node, and the part after it, each matched on its
-// own (build_prefix, build_suffix).
-bool splits_at(const unsigned char* program, size_t program_size, uint32_t node);
-
 // DfaStats counts what the cache went through, for the tests and the benchmarks.
 struct DfaStats {
     uint64_t states_built = 0;  // states added to the cache, over all its lives
@@ -76,6 +59,10 @@ public:
     // start_escape_share is the estimated share of text bytes at which a scan leaves the
     // accelerated start state, or a negative value when the start state is not accelerated.
     double start_escape_share() const { return start_escape_share_; }
+
+    // start_escapes is the set of bytes that leave the accelerated start state (in a buffer
+    // of lines), when it is accelerated.
+    const ByteSet& start_escapes() const { return start_escapes_; }
 
     // scan runs the DFA over [begin, end) from the start of a line. In BUFFER mode it stops
     // at the first line that contains a match; in LINE mode the span is one line, cut at
@@ -183,6 +170,7 @@ private:
     uint32_t begin_entry_ = 0;
     bool cleared_ = false;
     double start_escape_share_ = -1;
+    ByteSet start_escapes_;
 
     // Scratch for building states.
     std::vector<uint32_t> visited_;      // by program offset: generation

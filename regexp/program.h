@@ -84,6 +84,76 @@ inline bool node_accepts(const unsigned char* node, unsigned char byte) {
     }
 }
 
+// NodeKind is what a node does in a walk of the program, the opcodes grouped by how the
+// walk goes on from them.
+enum class NodeKind : unsigned char {
+    END,         // OP_END: the match succeeds here
+    BYTE,        // OP_ANY, OP_ONE_OF, OP_NONE_OF: one byte that node_accepts takes
+    LITERAL,     // OP_LITERAL: its text, byte by byte
+    LINE_START,  // OP_LINE_START: empty, only at the start of the text
+    LINE_END,    // OP_LINE_END: empty, only at its end
+    CHOICE,      // an OP_ALT whose next node is an OP_ALT: its own alternative, or the sister's
+    PASSAGE,     // empty and no choice: an OP_ALT of one alternative, OP_LOOP, OP_EMPTY, a group node
+    STAR,        // OP_SIMPLE_STAR: its single-byte node 0 or more times, then next
+    PLUS,        // OP_SIMPLE_PLUS: 1 or more times, then next
+    INVALID,     // a byte that is no opcode
+};
+
+// NodeStep is one node as a walk sees it.
+struct NodeStep {
+    NodeKind kind;
+    const unsigned char* next;   // where the walk goes on after the node, or null: for CHOICE the
+                                 // sister OP_ALT, for an OP_ALT passage its alternative's first node
+    const unsigned char* inner;  // CHOICE: the first node of its own alternative;
+                                 // STAR, PLUS: the repeated node; otherwise null
+};
+
+// node_step is the engine's one rule for walking the links of the program: the backtracker,
+// the program analyses, the DFA and the literal extraction all take their steps from it.
+// It reads the node's header and, for an OP_ALT, the opcode of its next node.
+inline NodeStep node_step(const unsigned char* node) {
+    const unsigned char op = node_opcode(node);
+    const unsigned char* next = next_node(node);
+    switch (op) {
+    case OP_END:
+        return {NodeKind::END, nullptr, nullptr};
+    case OP_LINE_START:
+        return {NodeKind::LINE_START, next, nullptr};
+    case OP_LINE_END:
+        return {NodeKind::LINE_END, next, nullptr};
+    case OP_ANY:
+    case OP_ONE_OF:
+    case OP_NONE_OF:
+        return {NodeKind::BYTE, next, nullptr};
+    case OP_LITERAL:
+        return {NodeKind::LITERAL, next, nullptr};
+    case OP_ALT:
+        if (next != nullptr && node_opcode(next) == OP_ALT) return {NodeKind::CHOICE, next, node_operand(node)};
+        return {NodeKind::PASSAGE, node_operand(node), nullptr};
+    case OP_LOOP:
+    case OP_EMPTY:
+        return {NodeKind::PASSAGE, next, nullptr};
+    case OP_SIMPLE_STAR:
+        return {NodeKind::STAR, next, node_operand(node)};
+    case OP_SIMPLE_PLUS:
+        return {NodeKind::PLUS, next, node_operand(node)};
+    default:
+        if (is_group_open(op) || is_group_close(op)) return {NodeKind::PASSAGE, next, nullptr};
+        return {NodeKind::INVALID, nullptr, nullptr};
+    }
+}
+
+// is_single_byte tells whether node is one that a simple repetition may repeat: OP_ANY,
+// OP_ONE_OF, OP_NONE_OF or a one-byte OP_LITERAL.
+inline bool is_single_byte(const unsigned char* node) {
+    const NodeKind kind = node_step(node).kind;
+    if (kind == NodeKind::BYTE) return true;
+    return kind == NodeKind::LITERAL && node_operand(node)[0] != 0 && node_operand(node)[1] == 0;
+}
+
+// has_text_operand tells whether the opcode's operand is a NUL-terminated text.
+inline bool has_text_operand(unsigned char op) { return op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF; }
+
 // ByteSet is a set of bytes, 256 bits.
 struct ByteSet {
     uint64_t bits[4] = {0, 0, 0, 0};

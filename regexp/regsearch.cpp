@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "regexp/analysis.h"
 #include "regexp/messages.h"
 #include "regexp/program.h"
 #include "regexp/regsearch_tuning.h"
@@ -426,13 +427,11 @@ void pop_exhausted() {
 // may_start tells whether node could match at a position holding byte; false only where
 // its test is certain to fail, so skipping such a path changes nothing but the time.
 bool may_start(const unsigned char* node, unsigned char byte) {
-    switch (node_opcode(node)) {
-    case OP_LITERAL:
-    case OP_ANY:
-    case OP_ONE_OF:
-    case OP_NONE_OF:
+    switch (node_step(node).kind) {
+    case NodeKind::BYTE:
+    case NodeKind::LITERAL:
         return node_accepts(node, byte);
-    case OP_LINE_END:
+    case NodeKind::LINE_END:
         return byte == 0;
     default:
         return true;
@@ -455,8 +454,9 @@ const unsigned char* backtrack() {
         Frame& frame = walk_stack.back();
         switch (frame.kind()) {
         case Frame::alternatives: {
-            const unsigned char* sister = next_node(program_node(frame.node));
-            if (sister != nullptr && node_opcode(sister) == OP_ALT) {
+            const NodeStep step = node_step(program_node(frame.node));
+            if (step.kind == NodeKind::CHOICE) {
+                const unsigned char* sister = step.next;
                 frame.node = program_offset(sister);
                 search_pos = frame.pos;
                 return node_operand(sister);
@@ -528,27 +528,25 @@ int match_nodes(const unsigned char* node) {
             if (node == nullptr) return 0;
             continue;
         }
-        const unsigned char* next = next_node(node);
-        unsigned char op = node_opcode(node);
+        const NodeStep step = node_step(node);
+        const unsigned char* next = step.next;
         unsigned char byte = static_cast<unsigned char>(*search_pos);
         bool ok = true;
-        switch (op) {
-        case OP_END:
+        switch (step.kind) {
+        case NodeKind::END:
             commit_slots();
             return 1;
-        case OP_LINE_START:
+        case NodeKind::LINE_START:
             ok = search_pos == search_line;
             break;
-        case OP_LINE_END:
+        case NodeKind::LINE_END:
             ok = byte == 0;
             break;
-        case OP_ANY:
-        case OP_ONE_OF:
-        case OP_NONE_OF:
+        case NodeKind::BYTE:
             ok = node_accepts(node, byte);
             search_pos += ok;
             break;
-        case OP_LITERAL: {
+        case NodeKind::LITERAL: {
             const char* text = reinterpret_cast<const char*>(node_operand(node));
             ok = node_accepts(node, byte);
             if (ok && text[1] != 0) {
@@ -560,47 +558,44 @@ int match_nodes(const unsigned char* node) {
             }
             break;
         }
-        case OP_ALT: {
+        case NodeKind::CHOICE: {
             // Alternatives whose first node would fail at once are passed over; a choice
             // is remembered only while two or more could still get somewhere.
             const unsigned char* alternative = node;
-            if (next != nullptr && node_opcode(next) == OP_ALT) {
-                while (alternative != nullptr && node_opcode(alternative) == OP_ALT &&
-                       !may_start(node_operand(alternative), byte))
-                    alternative = next_node(alternative);
-                if (alternative == nullptr || node_opcode(alternative) != OP_ALT) {
+            while (alternative != nullptr && node_opcode(alternative) == OP_ALT &&
+                   !may_start(node_operand(alternative), byte))
+                alternative = next_node(alternative);
+            if (alternative == nullptr || node_opcode(alternative) != OP_ALT) {
+                ok = false;
+                break;
+            }
+            if (any_may_start(next_node(alternative), byte)) {
+                if (failure_memo.failed(node, search_pos)) {
                     ok = false;
                     break;
                 }
-                if (any_may_start(next_node(alternative), byte)) {
-                    if (failure_memo.failed(node, search_pos)) {
-                        ok = false;
-                        break;
-                    }
-                    walk_stack.push_back(Frame{search_pos, program_offset(alternative),
-                                               (unsigned(program_offset(node)) << 2) | Frame::alternatives});
-                }
+                walk_stack.push_back(Frame{search_pos, program_offset(alternative),
+                                           (unsigned(program_offset(node)) << 2) | Frame::alternatives});
             }
             next = node_operand(alternative);
             break;
         }
-        case OP_LOOP:
-        case OP_EMPTY:
+        case NodeKind::PASSAGE: {
+            const unsigned char op = node_opcode(node);
+            if (is_group_open(op))
+                push_frame(Frame::group_open, node, op - OP_GROUP_OPEN, search_pos);
+            else if (is_group_close(op))
+                push_frame(Frame::group_close, node, op - OP_GROUP_CLOSE, search_pos);
             break;
-        case OP_SIMPLE_STAR:
-        case OP_SIMPLE_PLUS:
+        }
+        case NodeKind::STAR:
+        case NodeKind::PLUS:
             next = enter_repetition(node);
             ok = next != nullptr;
             break;
-        default:
-            if (is_group_open(op)) {
-                push_frame(Frame::group_open, node, op - OP_GROUP_OPEN, search_pos);
-            } else if (is_group_close(op)) {
-                push_frame(Frame::group_close, node, op - OP_GROUP_CLOSE, search_pos);
-            } else {
-                regreport(MSG_MEMORY_CORRUPTION);
-                ok = false;
-            }
+        case NodeKind::INVALID:
+            regreport(MSG_MEMORY_CORRUPTION);
+            ok = false;
             break;
         }
         if (ok) {
@@ -627,80 +622,33 @@ int try_at(Regexp* prog, const char* pos) {
     return 1;
 }
 
-// StartBytes is the set of bytes a match can begin with; can_start[0] stands for a match
-// that begins at the line's NUL (a pattern that ends there with $).
-struct StartBytes {
-    bool can_start[256];
-};
-
-// find_start_bytes fills start with every byte that the first byte-consuming node on any
-// path from the program's start can take. A try at a position holding any other byte
-// cannot succeed, so the search skips it. It returns false, and the search tries every
-// position, when a path can reach OP_END without consuming (every position may hold an
-// empty match), or the program is larger or stranger than is worth analysing per line.
-bool find_start_bytes(const unsigned char* program, StartBytes& start) {
-    constexpr int MAX_NODES = 48;
-    const unsigned char* pending[MAX_NODES];
-    const unsigned char* seen[MAX_NODES];
-    int pending_count = 0;
-    int seen_count = 0;
-    std::fill(std::begin(start.can_start), std::end(start.can_start), false);
-
-    auto add_node = [&](const unsigned char* node) {
-        if (node == nullptr) return false;  // a damaged link: leave it to the walk
-        for (int i = 0; i < seen_count; ++i)
-            if (seen[i] == node) return true;
-        if (seen_count == MAX_NODES) return false;
-        seen[seen_count++] = node;
-        pending[pending_count++] = node;
-        return true;
+// start_bytes_of returns the start bytes of program (analysis.h). The analysis is made once
+// for each program: it is kept with a copy of the program's bytes, and used again while the
+// program searched next holds the same bytes. The bytes are compared one at a time, from the
+// start, so the comparison stops at the first that differs and reads no further into a
+// program than that program's own walk would.
+const StartBytes& start_bytes_of(const unsigned char* program) {
+    struct Kept {
+        const unsigned char* program = nullptr;
+        std::vector<unsigned char> bytes;
+        StartBytes start;
     };
-    // add_consumer adds the bytes a single-byte or literal node takes first.
-    auto add_consumer = [&](const unsigned char* node) {
-        const unsigned char op = node_opcode(node);
-        if (op != OP_ANY && op != OP_LITERAL && op != OP_ONE_OF && op != OP_NONE_OF) return false;
-        const ByteClass& cls = prepared_class(node);
-        for (int c = 1; c < 256; ++c) start.can_start[c] = start.can_start[c] || cls.member[c];
-        return true;
-    };
-
-    if (!add_node(program + 1)) return false;
-    while (pending_count > 0) {
-        const unsigned char* node = pending[--pending_count];
-        const unsigned char* next = next_node(node);
-        unsigned char op = node_opcode(node);
-        switch (op) {
-        case OP_END:
-            return false;
-        case OP_LINE_END:
-            start.can_start[0] = true;  // nothing can be consumed after it
-            break;
-        case OP_ANY:
-        case OP_LITERAL:
-        case OP_ONE_OF:
-        case OP_NONE_OF:
-            add_consumer(node);
-            break;
-        case OP_ALT:
-            if (!add_node(node_operand(node))) return false;
-            if (next != nullptr && node_opcode(next) == OP_ALT && !add_node(next)) return false;
-            break;
-        case OP_SIMPLE_STAR:
-        case OP_SIMPLE_PLUS:
-            if (!add_consumer(node_operand(node))) return false;
-            if (op == OP_SIMPLE_STAR && !add_node(next)) return false;
-            break;
-        case OP_LINE_START:
-        case OP_LOOP:
-        case OP_EMPTY:
-            if (!add_node(next)) return false;
-            break;
-        default:
-            if (!(is_group_open(op) || is_group_close(op)) || !add_node(next)) return false;
-            break;
-        }
+    static Kept kept;
+    if (kept.program == program) {
+        size_t same = 0;
+        while (same < kept.bytes.size() && program[same] == kept.bytes[same]) ++same;
+        if (same == kept.bytes.size()) return kept.start;
     }
-    return true;
+    kept.start = find_start_bytes(program);
+    const ProgramExtent extent = inspect_program(program);
+    if (extent.sound) {
+        kept.program = program;
+        kept.bytes.assign(program, program + extent.size);
+    } else {
+        kept.program = nullptr;  // a damaged program is analysed at every search
+        kept.bytes.clear();
+    }
+    return kept.start;
 }
 
 // passes_must_filter tells whether line contains prog's must_text.
@@ -748,8 +696,8 @@ int regsearch(Regexp* prog, const char* line) {
         return 0;
     }
     const char* end = line + line_length();
-    StartBytes start;
-    if (!find_start_bytes(prog->program, start)) {
+    const StartBytes& start = start_bytes_of(prog->program);
+    if (!start.known) {
         for (const char* at = line;; ++at) {
             if (try_at(prog, at)) return 1;
             if (at == end) return 0;

@@ -1,23 +1,35 @@
 // regselect.cpp: selection without slots. Entry points regmatcher, regselect,
 // regselect_line and regmatcher_free (regexp.h).
 //
-// Three stages, cheapest first. The prefilter (prefilter.h) searches the whole region for
-// the literals that every match contains, with the vector literal search of scan/; only a
-// line where one occurs goes further. The lazy DFA (dfa.h) then decides the line, or,
-// without a prefilter, runs through the region itself, line feeds and all. A line the DFA
-// gives up on (its cache cleared too often) is copied and searched by the backtracker,
-// on the matcher's private copy of the Regexp, so that the caller's slots stay as they are.
+// regmatcher analyses the program once (analysis.h) and names how its lines are selected
+// (SelectStrategy, regselect_tuning.h); select_in is the one cascade that runs each strategy,
+// over a buffer of lines for regselect and over one line for regselect_line. Cheapest first:
+//   - A literal set (literals.h) is searched through the whole region with the vector literal
+//     search of scan/; only a line where one occurs goes further.
+//   - The lazy DFA (dfa.h) decides that line, or, without a literal set, runs through the
+//     region itself, line feeds and all.
+//   - A line the DFA gives up on (its cache cleared too often) is copied and searched by the
+//     backtracker, on the matcher's private copy of the Regexp, so that the caller's slots
+//     stay as they are.
 //
-// On a long line the DFA from the line's start costs a load per byte of the whole line,
-// for a literal that may stand near its end. When the prefilter's literal L is a node on
-// the top level of a program of one alternative, every match is P L S, so a line matches
-// exactly when, at some occurrence of L, P matches backward from it and S forward from
-// after it: two anchored DFAs (dfa.h: build_prefix, build_suffix) that read only the bytes
-// next to the occurrence, usually a few. decide_around does that for each occurrence in
-// the line; when its work outgrows the stretch of the line it has covered (P or S reading
-// the same bytes again, occurrences close together), the line goes to the DFA from its
-// start after all, so the work stays linear in the line.
-// tests/matcher_diff_test.cpp compares every path with regsearch.
+// Which literal set. The analysis offers several (one for each required factor of a match);
+// each is rated by what searching it would cost per byte of text against what the DFA alone
+// costs: at first by the background byte table, then on a sample of the first region
+// searched (its byte shares, and how often each set really occurs there). While a set is
+// searched, the work its hits cause is measured; when it stops paying, the sets are rated
+// again on the text at hand and the best is taken, or none, and the DFA alone runs until a
+// later look shows a set paying again.
+//
+// Around a literal. On a long line the DFA from the line's start costs a load per byte of
+// the whole line, for a literal that may stand near its end. When the literal searched is a
+// class literal that every match holds once (a part of a literal run, analysis.h), every
+// match is P L S, so a line matches exactly when, at some occurrence of L, P matches backward
+// from it and S forward from after it: two anchored DFAs (build_prefix, build_suffix) that
+// read only the bytes next to the occurrence, usually a few. decide_around does that for each
+// occurrence in the line; when its work outgrows the stretch of the line it has covered (P or
+// S reading the same bytes again, occurrences close together), the line goes to the DFA from
+// its start after all, so the work stays linear in the line.
+// tests/matcher_diff_test.cpp compares every strategy with regsearch.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +37,10 @@
 #include <new>
 #include <string_view>
 
+#include "regexp/analysis.h"
 #include "regexp/dfa.h"
+#include "regexp/literals.h"
 #include "regexp/messages.h"
-#include "regexp/prefilter.h"
 #include "regexp/program.h"
 #include "regexp/regexp.h"
 #include "regexp/regselect_tuning.h"
@@ -35,15 +48,10 @@
 
 namespace {
 
-size_t cache_bytes_setting = DEFAULT_DFA_CACHE_BYTES;
-// How much rarer than the bytes that leave an accelerated start state the literals must be
-// for the prefilter to be used: measured on the corpus of docs/regexp.md, a literal hit
-// costs about this many times a stop of the accelerated scan.
-constexpr double PREFILTER_ADVANTAGE = 4;
-bool prefilter_setting = true;
-// How much of the first region searched chooses the bytes the prefilter probes.
-constexpr size_t PREFILTER_SAMPLE_SIZE = 32 * 1024;
-InnerLiteral inner_setting = InnerLiteral::AUTO;
+RegMatcherConfig default_config;
+
+// How much of a region a literal set is rated on.
+constexpr size_t SAMPLE_SIZE = 64 * 1024;
 // A line shorter than this is decided by the DFA from its start, which is as fast there
 // (measured on the corpora of docs/regexp.md).
 constexpr size_t INNER_MIN_LINE_BYTES = 64;
@@ -55,35 +63,83 @@ constexpr size_t INNER_MIN_LINE_BYTES = 64;
 constexpr size_t INNER_WORK_SLACK = 64;
 constexpr size_t INNER_HIT_COST = 16;
 
-struct FreeDeleter {
-    void operator()(Regexp* prog) const { std::free(prog); }
-};
+// The cost model that rates literal sets, in nanoseconds of work per byte of text, as
+// measured with select_corpus_bench on the corpus of docs/regexp.md. The DFA alone costs
+// DFA_COST a byte, or, from an accelerated start state, ACCEL_COST a byte plus ESCAPE_COST
+// for each byte that leaves it. A byte searched by the literal kernel costs search_cost (it
+// grows with the literals probed); a stop of the kernel that the rest of the literal turns
+// away STOP_COST; a candidate line LINE_COST and LINE_BYTE_COST for each of its bytes (the
+// DFA from its start); an occurrence decided around the literal AROUND_COST.
+constexpr double DFA_COST = 1.2;
+constexpr double ACCEL_COST = 0.04;
+constexpr double ESCAPE_COST = 16;
+constexpr double STOP_COST = 2;
+constexpr double LINE_COST = 25;
+constexpr double LINE_BYTE_COST = 1.0;
+constexpr double AROUND_COST = 70;
+// The longest wait between two looks at the sets while the DFA runs alone.
+constexpr size_t MAX_RETRY_BYTES = size_t(1) << 30;
+// Without a sample, lines are taken to be this long.
+constexpr double TYPICAL_LINE_BYTES = 80;
 
 }  // namespace
 
 struct RegMatcher {
+    // Offer is one literal set the matcher may search: a set from the analysis, decided with
+    // the DFA from each candidate line's start, or a class literal that splits the program,
+    // decided around its occurrences.
+    struct Offer {
+        LiteralSet set;
+        bool around = false;
+        LiteralSplit split{};
+        std::unique_ptr<LiteralSearch> search;  // made when first needed; null: cannot be searched
+        bool search_made = false;
+        size_t spellings = 0;  // the literals the search looks for
+        bool failed = false;  // it stopped paying; not offered again until the DFA has run alone a while
+    };
+    struct FreeDeleter {
+        void operator()(Regexp* prog) const { std::free(prog); }
+    };
+
+    RegMatcherConfig config;
+    SelectStrategy strategy = SelectStrategy::BACKTRACK;
     std::unique_ptr<Regexp, FreeDeleter> backtracker;  // private copy: record and program
-    bool sound = false;
+    ProgramAnalysis analysis;
     LazyDfa dfa;
-    std::vector<std::string> literals;
-    std::unique_ptr<LiteralSearch> prefilter;
-    bool prefilter_adapted = false;  // its probes chosen on the first region searched
     std::vector<char> line_copy;  // a NUL-terminated copy of a line for the backtracker
     uint64_t candidates = 0;
     uint64_t backtracked_lines = 0;
 
-    // Deciding lines around the literal: its length (0 when lines are not decided so), the
-    // shortest line decided so, and the two sides of the program.
-    size_t inner_length = 0;
+    // The literal sets and the one searched (-1: none, the DFA runs alone).
+    std::vector<Offer> offers;
+    int chosen = -1;
+    bool rated_on_text = false;   // the first region has been sampled
+    size_t review_searched = 0;   // bytes searched since the last review
+    double review_work = 0;       // work the hits caused since then, in nanoseconds
+    double review_dfa_cost = DFA_COST;  // what the DFA alone was rated at, per byte, when the set was chosen
+    size_t off_scanned = 0;       // bytes the DFA ran over since the prefilter went off
+    size_t retry_bytes = 0;       // how many of them before the sets are tried again
+    uint64_t reviews = 0;
+    uint64_t changes = 0;
+    uint64_t off_bytes = 0;
+
+    // Deciding lines around the literal (chosen offer's split): the shortest line decided so,
+    // and the two sides of the program, built for the split they were built for.
     size_t inner_min_line = 0;
+    uint32_t sides_node = 0;   // the split the two sides were built for (0: none yet)
+    uint32_t sides_after = 0;
     LazyDfa prefix;
     LazyDfa suffix;
     uint64_t inner_lines = 0;
     uint64_t inner_hits = 0;
     uint64_t inner_fallbacks = 0;
+
+    Offer* offer() { return chosen >= 0 ? &offers[size_t(chosen)] : nullptr; }
 };
 
 namespace {
+
+using Offer = RegMatcher::Offer;
 
 // text_ends finds, back from a hit, the nearer of the line feed and NUL before it: both end
 // a line's text. Lines can be long, so it is a vector search.
@@ -102,6 +158,9 @@ const char* line_start(const char* from, const char* at) {
     const char* line_feed = scan_find_last_byte(from, at, '\n');
     return line_feed != nullptr ? line_feed + 1 : from;
 }
+
+// ---------------------------------------------------------------------------------------
+// The backtracker, for the lines the DFA cannot take.
 
 // backtrack_text runs the backtracker on the text [begin, end) cut at its first NUL.
 // false when it does not match or a copy could not be made.
@@ -133,10 +192,10 @@ bool backtrack_line(RegMatcher* matcher, const char* begin, const char* end, con
 // them, can get other answers from the backtracker, and goes to it for every line.
 bool hints_hold(const Regexp* prog, size_t program_size) {
     if (prog->first_char == '\0' && prog->anchored == 0 && prog->must_text == nullptr) return true;
-    const unsigned char* top = prog->program + 1;
-    const unsigned char* after_top = next_node(top);
-    if (after_top == nullptr || node_opcode(after_top) != OP_END) return false;
-    const unsigned char* first = node_operand(top);
+    const NodeStep top = node_step(prog->program + 1);
+    const unsigned char* after_top = next_node(prog->program + 1);
+    if (top.kind != NodeKind::PASSAGE || after_top == nullptr || node_opcode(after_top) != OP_END) return false;
+    const unsigned char* first = top.next;
     if (prog->anchored != 0 && node_opcode(first) != OP_LINE_START) return false;
     if (prog->first_char != '\0' &&
         (node_opcode(first) != OP_LITERAL || node_operand(first)[0] != static_cast<unsigned char>(prog->first_char)))
@@ -150,6 +209,294 @@ bool hints_hold(const Regexp* prog, size_t program_size) {
     return false;
 }
 
+// ---------------------------------------------------------------------------------------
+// Literal sets: searching them, and choosing which.
+
+// search_of makes the search for an offer's set, or null when the kernels cannot search it.
+// A set whose class literals are all case-folded words (every position a letter in both
+// cases, or one byte that is no letter) is searched with letter case folded; any other is
+// spelled out, while its spellings are few.
+std::unique_ptr<LiteralSearch> search_of(const LiteralSet& set, size_t* spellings) {
+    constexpr size_t MAX_SPELLINGS = 64;
+    auto letter_pair = [](const ByteSet& position, unsigned char* lower) {
+        for (int b = 'a'; b <= 'z'; ++b) {
+            ByteSet pair;
+            pair.add(uint8_t(b));
+            pair.add(uint8_t(b - 32));
+            if (position == pair) {
+                *lower = uint8_t(b);
+                return true;
+            }
+        }
+        return false;
+    };
+    auto single = [](const ByteSet& position, unsigned char* byte) {
+        int count = 0;
+        for (int b = 1; b < 256; ++b)
+            if (position.has(uint8_t(b))) {
+                ++count;
+                *byte = uint8_t(b);
+            }
+        return count == 1;
+    };
+    auto is_letter = [](unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+
+    // Folded: every literal has at least one letter pair and no single letter.
+    bool folded = true;
+    std::vector<std::string> folded_words;
+    for (const ClassLiteral& literal : set.literals) {
+        std::string word;
+        bool has_pair = false;
+        for (const ByteSet& position : literal) {
+            unsigned char byte = 0;
+            if (letter_pair(position, &byte)) {
+                has_pair = true;
+            } else if (!single(position, &byte) || is_letter(byte)) {
+                folded = false;
+                break;
+            }
+            word += char(byte);
+        }
+        if (!folded || !has_pair) {
+            folded = false;
+            break;
+        }
+        folded_words.push_back(word);
+    }
+    std::vector<std::string> words;
+    if (folded) {
+        words = folded_words;
+    } else {
+        for (const ClassLiteral& literal : set.literals) {
+            std::vector<std::string> spellings = {""};
+            for (const ByteSet& position : literal) {
+                std::vector<std::string> longer;
+                for (const std::string& s : spellings)
+                    for (int b = 1; b < 256; ++b)
+                        if (position.has(uint8_t(b))) longer.push_back(s + char(b));
+                if (longer.size() + words.size() > MAX_SPELLINGS) return nullptr;
+                spellings.swap(longer);
+            }
+            words.insert(words.end(), spellings.begin(), spellings.end());
+        }
+    }
+    std::vector<std::string_view> views(words.begin(), words.end());
+    *spellings = views.size();
+    return std::make_unique<LiteralSearch>(views, folded);
+}
+
+// searchable makes the offer's search when it has not been made, and tells whether there is one.
+bool searchable(Offer& offer) {
+    if (!offer.search_made) {
+        offer.search = search_of(offer.set, &offer.spellings);
+        offer.search_made = true;
+    }
+    return offer.search != nullptr;
+}
+
+// TextSample is what a sample of the text says that rating a set needs.
+struct TextSample {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    ByteShares shares;
+    double line_bytes = TYPICAL_LINE_BYTES;  // the average length of its lines
+};
+
+TextSample sample_of(const char* begin, const char* end) {
+    TextSample sample;
+    sample.begin = begin;
+    sample.end = begin + std::min(size_t(end - begin), SAMPLE_SIZE);
+    sample.shares = sample_shares(sample.begin, sample.end);
+    const size_t lines = scan_count_byte(sample.begin, sample.end, '\n');
+    sample.line_bytes = double(sample.end - sample.begin) / double(std::max<size_t>(lines, 1));
+    return sample;
+}
+
+// dfa_cost is what the DFA alone costs per byte, by the sample's byte shares when there is
+// one: the bytes that leave an accelerated start state may be far from rare in it.
+double dfa_cost(const RegMatcher* matcher, const TextSample* sample) {
+    if (matcher->dfa.start_escape_share() < 0) return DFA_COST;
+    if (sample == nullptr) return ACCEL_COST + matcher->dfa.start_escape_share() * ESCAPE_COST;
+    double share = 0;
+    for (int b = 0; b < 256; ++b)
+        if (matcher->dfa.start_escapes().has(uint8_t(b))) share += sample->shares.share[b];
+    return std::min(ACCEL_COST + share * ESCAPE_COST, DFA_COST);
+}
+
+// search_cost is what the literal kernel costs per byte for a set of count literals: a probe
+// for each, four of them kept in registers, more spread again for every block.
+double search_cost(size_t count) { return count <= 4 ? 0.015 * double(count) : 0.3 * double(count); }
+
+// decides_around tells whether a candidate line of line_bytes is decided around the literal.
+bool decides_around(const RegMatcher* matcher, const Offer& offer, double line_bytes) {
+    return offer.around && line_bytes >= double(matcher->inner_min_line);
+}
+
+// offer_cost rates an offer per byte of text: on the sample when there is one (the lines
+// where the set really occurs there, and its occurrences), else by the background table.
+double offer_cost(const RegMatcher* matcher, const Offer& offer, const TextSample* sample) {
+    const ByteShares& shares = sample != nullptr ? sample->shares : background_shares();
+    const double line_bytes = sample != nullptr ? sample->line_bytes : TYPICAL_LINE_BYTES;
+    const double stops = estimated_rate(offer.set, shares);
+    double hits = stops;
+    double lines_hit = std::min(stops, 1.0 / line_bytes);
+    if (sample != nullptr && sample->end > sample->begin) {
+        size_t found = 0;
+        size_t lines = 0;
+        for (const char* at = offer.search->find(sample->begin, sample->end); at != nullptr;) {
+            ++found;
+            ++lines;
+            const char* line_feed = scan_find_byte(at, sample->end, '\n');
+            const char* next = offer.search->find(at + 1, sample->end);
+            // Further hits in the same line are decided with the first.
+            while (next != nullptr && line_feed != nullptr && next < line_feed) {
+                ++found;
+                next = offer.search->find(next + 1, sample->end);
+            }
+            at = next;
+        }
+        hits = double(found) / double(sample->end - sample->begin);
+        lines_hit = double(lines) / double(sample->end - sample->begin);
+    }
+    const double candidates = decides_around(matcher, offer, line_bytes)
+                                  ? hits * AROUND_COST
+                                  : lines_hit * (LINE_COST + line_bytes * LINE_BYTE_COST);
+    return search_cost(offer.spellings) + stops * STOP_COST + candidates;
+}
+
+// build_sides prepares the DFAs for both sides of the chosen offer's split.
+void build_sides(RegMatcher* matcher, const Offer& offer) {
+    if (matcher->sides_node == offer.split.node && matcher->sides_after == offer.split.after) return;
+    const unsigned char* program = matcher->backtracker->program;
+    const size_t size = matcher->analysis.extent.size;
+    matcher->prefix.build_prefix(program, size, matcher->config.cache_bytes, offer.split.node);
+    matcher->suffix.build_suffix(program, size, matcher->config.cache_bytes, offer.split.after);
+    matcher->sides_node = offer.split.node;
+    matcher->sides_after = offer.split.after;
+}
+
+// choose takes the offer that costs least, or none when the DFA alone costs less; it returns
+// whether the choice changed. sample is null before any text has been seen.
+bool choose(RegMatcher* matcher, const TextSample* sample) {
+    int best = -1;
+    double best_cost = dfa_cost(matcher, sample);
+    for (size_t i = 0; i < matcher->offers.size(); ++i) {
+        Offer& offer = matcher->offers[i];
+        if (offer.failed || !searchable(offer)) continue;
+        const double cost = offer_cost(matcher, offer, sample);
+        if (cost < best_cost) {
+            best = int(i);
+            best_cost = cost;
+        }
+    }
+    if (matcher->config.inner == InnerLiteral::ALWAYS && best < 0) {
+        // Every line decided around a literal, whatever it costs: the rarest split.
+        for (size_t i = 0; i < matcher->offers.size(); ++i)
+            if (best < 0 && searchable(matcher->offers[i])) best = int(i);
+    }
+    const bool changed = best != matcher->chosen;
+    matcher->review_dfa_cost = dfa_cost(matcher, sample);
+    matcher->chosen = best;
+    if (Offer* offer = matcher->offer()) {
+        if (sample != nullptr) offer->search->adapt_to(sample->begin, sample->end);
+        if (offer->around) build_sides(matcher, *offer);
+        matcher->strategy = offer->around ? SelectStrategy::AROUND_LITERAL : SelectStrategy::LITERALS_THEN_DFA;
+    } else {
+        matcher->strategy = SelectStrategy::DFA;
+    }
+    return changed;
+}
+
+// make_offers lists the literal sets the matcher may search, from the analysis: every set
+// it found, and every run part that splits the program, decided around.
+void make_offers(RegMatcher* matcher) {
+    const ProgramAnalysis& analysis = matcher->analysis;
+    const InnerLiteral inner = matcher->config.inner;
+    if (inner != InnerLiteral::ALWAYS) {
+        for (const LiteralSet& set : analysis.literal_sets) {
+            Offer offer;
+            offer.set = set;
+            offer.around = inner == InnerLiteral::AUTO && set.literals.size() == 1 &&
+                           find_split(analysis, set.literals[0], offer.split);
+            matcher->offers.push_back(std::move(offer));
+        }
+    }
+    if (inner == InnerLiteral::OFF) return;
+    std::vector<Offer> around;
+    for (const LiteralRun& run : analysis.literal_runs) {
+        ClassLiteral whole;
+        for (const LiteralRun::Node& node : run.nodes) {
+            whole.insert(whole.end(), node.text.begin(), node.text.end());
+            Offer offer;
+            offer.set.literals = {node.text};
+            offer.around = true;
+            offer.split = LiteralSplit{node.node, node.after, node.text};
+            around.push_back(std::move(offer));
+        }
+        if (run.nodes.size() > 1 && whole.size() <= MAX_LENGTH) {
+            Offer offer;
+            offer.set.literals = {whole};
+            offer.around = true;
+            offer.split = LiteralSplit{run.nodes.front().node, run.nodes.back().after, whole};
+            around.push_back(std::move(offer));
+        }
+    }
+    // Rarest first, so that ALWAYS takes the rarest split.
+    std::stable_sort(around.begin(), around.end(), [](const Offer& a, const Offer& b) {
+        return estimated_rate(a.set, background_shares()) < estimated_rate(b.set, background_shares());
+    });
+    for (Offer& offer : around) {
+        bool held = false;
+        for (const Offer& existing : matcher->offers)
+            held = held || (existing.around && existing.set.literals == offer.set.literals);
+        if (!held) matcher->offers.push_back(std::move(offer));
+    }
+}
+
+// review looks, at the start of a region, at whether the literal set searched still pays,
+// and chooses again on a sample of the region when it does not, or when the DFA has run
+// alone long enough to try the sets again.
+void review(RegMatcher* matcher, const char* begin, const char* end) {
+    if (matcher->offers.empty()) return;
+    if (!matcher->rated_on_text) {
+        matcher->rated_on_text = true;
+        const TextSample sample = sample_of(begin, end);
+        matcher->changes += choose(matcher, &sample);
+        return;
+    }
+    if (matcher->config.inner == InnerLiteral::ALWAYS) return;  // tests: keep to the path asked for
+    bool look = false;
+    if (matcher->chosen >= 0) {
+        if (matcher->review_searched < matcher->config.review_bytes) return;
+        // The work the set caused against what the DFA alone would have done.
+        const double searched = double(matcher->review_searched);
+        look = search_cost(matcher->offer()->spellings) * searched + matcher->review_work >
+               matcher->review_dfa_cost * searched;
+        matcher->review_searched = 0;
+        matcher->review_work = 0;
+        // What was measured outweighs what a sample says: this set is not offered again
+        // for a while.
+        if (look) matcher->offer()->failed = true;
+    } else {
+        look = matcher->off_scanned >= matcher->retry_bytes;
+        if (look) {
+            for (Offer& offer : matcher->offers) offer.failed = false;
+            // Each time the sets are tried again and none is taken, or the one taken fails
+            // again, the next try waits twice as long, so that text no set pays on costs
+            // only a few looks.
+            matcher->retry_bytes = std::min(matcher->retry_bytes * 2, MAX_RETRY_BYTES);
+        }
+    }
+    if (!look) return;
+    ++matcher->reviews;
+    matcher->off_scanned = 0;
+    const TextSample sample = sample_of(begin, end);
+    matcher->changes += choose(matcher, &sample);
+}
+
+// ---------------------------------------------------------------------------------------
+// The strategies.
+
 // dfa_region runs the DFA through the lines of [begin, end).
 const char* dfa_region(RegMatcher* matcher, const char* begin, const char* end) {
     while (begin < end) {
@@ -162,6 +509,13 @@ const char* dfa_region(RegMatcher* matcher, const char* begin, const char* end) 
     return nullptr;
 }
 
+// dfa_line decides one line with the DFA from its start.
+bool dfa_line(RegMatcher* matcher, const char* line, const char* end) {
+    const LazyDfa::Outcome outcome = matcher->dfa.scan(line, end, LazyDfa::Mode::LINE);
+    if (outcome.result == LazyDfa::Result::GAVE_UP) return backtrack_text(matcher, line, end);
+    return outcome.result == LazyDfa::Result::MATCH;
+}
+
 enum class Around { MATCH, NO_MATCH, UNDECIDED };
 
 // decide_around decides the line whose text is [line, text_end) from the occurrences of
@@ -170,18 +524,20 @@ enum class Around { MATCH, NO_MATCH, UNDECIDED };
 // stretch of the line covered so far (P or S reading the same bytes again for occurrence
 // after occurrence, or occurrences too close together to pay): the DFA from the line's
 // start is then cheaper, and the work wasted stays within the line's length plus a little.
-Around decide_around(RegMatcher* matcher, const char* line, const char* hit, const char* text_end) {
+Around decide_around(RegMatcher* matcher, const Offer& offer, const char* line, const char* hit,
+                     const char* text_end) {
     ++matcher->inner_lines;
+    const size_t length = offer.split.text.size();
     size_t work = 0;
-    const char* low = hit;   // the stretch of the line read or passed so far
+    const char* low = hit;  // the stretch of the line read or passed so far
     const char* high = hit;
-    for (const char* at = hit; at != nullptr; at = matcher->prefilter->find(at + 1, text_end)) {
+    for (const char* at = hit; at != nullptr; at = offer.search->find(at + 1, text_end)) {
         ++matcher->inner_hits;
         const LazyDfa::Outcome before = matcher->prefix.scan_anchored(at, line);
         if (before.result == LazyDfa::Result::GAVE_UP) return Around::UNDECIDED;
         work += size_t(at - before.at) + INNER_HIT_COST;
         low = std::min(low, before.at);
-        const char* after_literal = at + matcher->inner_length;
+        const char* after_literal = at + length;
         high = std::max(high, after_literal);
         if (before.result == LazyDfa::Result::MATCH) {
             const LazyDfa::Outcome after = matcher->suffix.scan_anchored(after_literal, text_end);
@@ -195,80 +551,120 @@ Around decide_around(RegMatcher* matcher, const char* line, const char* hit, con
     return Around::NO_MATCH;
 }
 
-// select_around decides the line of a prefilter hit in a region that begins at a line start
-// from (so that hit is the literal's first occurrence in its line): its start when it
-// matches, else null; *next receives the start of the following line.
-const char* select_around(RegMatcher* matcher, const char* from, const char* hit, const char* end,
-                          const char** next) {
-    const char* bound = text_ends().find_last(from, hit);
-    const char* line = bound != nullptr ? bound + 1 : from;
-    // A NUL before the literal ends the line's text before every occurrence.
-    const bool in_text = bound == nullptr || *bound == '\n';
-    const char* text_end = in_text ? scan_find_line_end(hit + matcher->inner_length, end) : hit;
-    if (text_end == nullptr) text_end = end;
-    const char* line_feed = text_end < end && *text_end == '\n'
-                                ? text_end
-                                : static_cast<const char*>(std::memchr(text_end, '\n', size_t(end - text_end)));
-    *next = line_feed != nullptr ? line_feed + 1 : end;
-    if (!in_text) return nullptr;
-    if (size_t(text_end - line) >= matcher->inner_min_line) {
-        switch (decide_around(matcher, line, hit, text_end)) {
-        case Around::MATCH:
-            return line;
-        case Around::NO_MATCH:
-            return nullptr;
-        case Around::UNDECIDED:
-            ++matcher->inner_fallbacks;
-            break;
-        }
+// decide_candidate decides a line in which the set searched occurs, hit being the first
+// occurrence in its text [line, text_end); end is where the line ends (its line feed, or
+// the end of a line given alone). work receives what it cost, in bytes of DFA.
+bool decide_candidate(RegMatcher* matcher, Offer& offer, const char* line, const char* hit, const char* text_end,
+                      const char* end, double* work) {
+    ++matcher->candidates;
+    if (offer.around && size_t(text_end - line) >= matcher->inner_min_line) {
+        const uint64_t hits_before = matcher->inner_hits;
+        const Around decided = decide_around(matcher, offer, line, hit, text_end);
+        *work += AROUND_COST * double(matcher->inner_hits - hits_before);
+        if (decided != Around::UNDECIDED) return decided == Around::MATCH;
+        ++matcher->inner_fallbacks;
     }
-    return dfa_region(matcher, line, *next);
+    *work += double(end - line) * LINE_BYTE_COST + LINE_COST;
+    return dfa_line(matcher, line, end);
 }
 
-// top_level_literals returns the offsets of the OP_LITERAL nodes on the top level of a
-// sound program whose top level is one alternative, or none.
-std::vector<uint32_t> top_level_literals(const unsigned char* program, size_t program_size) {
-    std::vector<uint32_t> found;
-    const unsigned char* top = program + 1;
-    const unsigned char* after_top = next_node(top);
-    if (after_top == nullptr || node_opcode(after_top) != OP_END) return found;
-    size_t steps = 0;
-    for (const unsigned char* node = node_operand(top); node != nullptr && node_opcode(node) != OP_END &&
-                                                        steps <= program_size;
-         node = next_node(node), ++steps)
-        if (node_opcode(node) == OP_LITERAL) found.push_back(uint32_t(node - program));
+// prefiltered_region searches [begin, end) for the offer's set and decides each line it hits.
+const char* prefiltered_region(RegMatcher* matcher, Offer& offer, const char* begin, const char* end) {
+    const char* from = begin;
+    double work = 0;
+    const char* found = nullptr;
+    while (from < end) {
+        const char* hit = offer.search->find(from, end);
+        if (hit == nullptr) {
+            from = end;
+            break;
+        }
+        // The line of the hit, and where its text ends: at a NUL before the hit the line's
+        // text is over, and the hit lies past it.
+        const char* bound = text_ends().find_last(from, hit);
+        const char* line = bound != nullptr ? bound + 1 : from;
+        const bool in_text = bound == nullptr || *bound == '\n';
+        const char* text_end = in_text ? scan_find_line_end(hit, end) : hit;
+        if (text_end == nullptr) text_end = end;
+        const char* line_feed = text_end < end && *text_end == '\n'
+                                    ? text_end
+                                    : static_cast<const char*>(std::memchr(text_end, '\n', size_t(end - text_end)));
+        const char* line_end = line_feed != nullptr ? line_feed : end;
+        // A NUL before the hit ends the line's text before it, and no literal occurs in the
+        // text (the hit is the first since the line's start): the line cannot match.
+        if (in_text && decide_candidate(matcher, offer, line, hit, text_end, line_end, &work)) {
+            found = line;
+            from = line_end;
+            break;
+        }
+        from = line_feed != nullptr ? line_feed + 1 : end;
+    }
+    matcher->review_searched += size_t(from - begin);
+    matcher->review_work += work;
     return found;
 }
 
-// choose_inner_literal prepares deciding lines around a literal when the program allows it
-// (see InnerLiteral), and then makes that literal the prefilter's only one.
-void choose_inner_literal(RegMatcher* matcher, const unsigned char* program, size_t program_size) {
-    if (inner_setting == InnerLiteral::OFF) return;
-    uint32_t chosen = 0;
-    std::string chosen_text;
-    for (uint32_t node : top_level_literals(program, program_size)) {
-        std::string text(reinterpret_cast<const char*>(node_operand(program + node)));
-        if (text.find('\n') != std::string::npos || !splits_at(program, program_size, node)) continue;
-        if (inner_setting == InnerLiteral::AUTO) {
-            if (matcher->literals.size() != 1 || matcher->literals[0] != text) continue;
-        } else if (chosen != 0 && estimated_hit_rate({text}) >= estimated_hit_rate({chosen_text})) {
-            continue;
+// select_in is the cascade: it runs the matcher's strategy over the lines of [begin, end),
+// and returns the start of the first that matches, or null. In LINE mode the span is one
+// line, '\n' an ordinary byte in it, and the result is begin or null.
+const char* select_in(RegMatcher* matcher, const char* begin, const char* end, LazyDfa::Mode mode) {
+    const bool one_line = mode == LazyDfa::Mode::LINE;
+    if (!one_line) review(matcher, begin, end);
+    switch (matcher->strategy) {
+    case SelectStrategy::BACKTRACK:
+        if (one_line) return backtrack_text(matcher, begin, end) ? begin : nullptr;
+        for (const char* line = begin; line < end;) {
+            const char* next;
+            if (backtrack_line(matcher, line, end, &next)) return line;
+            line = next;
         }
-        chosen = node;
-        chosen_text = std::move(text);
+        return nullptr;
+    case SelectStrategy::EVERY_LINE:
+        return begin;
+    case SelectStrategy::DFA:
+        if (one_line) return dfa_line(matcher, begin, end) ? begin : nullptr;
+        if (matcher->offers.empty()) return dfa_region(matcher, begin, end);
+        {
+            // The prefilter is off: count what the DFA runs over, up to the line it stops at.
+            const char* found = dfa_region(matcher, begin, end);
+            const size_t scanned = size_t((found != nullptr ? found : end) - begin);
+            matcher->off_scanned += scanned;
+            matcher->off_bytes += scanned;
+            return found;
+        }
+    case SelectStrategy::LITERALS_THEN_DFA:
+    case SelectStrategy::AROUND_LITERAL:
+        break;
     }
-    if (chosen == 0) return;
-    matcher->literals = {chosen_text};
-    matcher->inner_length = chosen_text.size();
-    matcher->inner_min_line = inner_setting == InnerLiteral::ALWAYS ? 0 : INNER_MIN_LINE_BYTES;
-    matcher->prefix.build_prefix(program, program_size, cache_bytes_setting, chosen);
-    matcher->suffix.build_suffix(program, program_size, cache_bytes_setting,
-                                 uint32_t(next_node(program + chosen) - program));
+    Offer& offer = *matcher->offer();
+    if (!one_line) return prefiltered_region(matcher, offer, begin, end);
+    const void* nul = std::memchr(begin, '\0', size_t(end - begin));
+    const char* text_end = nul != nullptr ? static_cast<const char*>(nul) : end;
+    const char* hit = offer.search->find(begin, text_end);
+    if (hit == nullptr) return nullptr;
+    double work = 0;
+    return decide_candidate(matcher, offer, begin, hit, text_end, end, &work) ? begin : nullptr;
 }
 
 }  // namespace
 
-RegMatcher* regmatcher(const Regexp* prog) {
+const char* strategy_name(SelectStrategy strategy) {
+    switch (strategy) {
+    case SelectStrategy::BACKTRACK:
+        return "backtrack";
+    case SelectStrategy::EVERY_LINE:
+        return "every line";
+    case SelectStrategy::DFA:
+        return "dfa";
+    case SelectStrategy::LITERALS_THEN_DFA:
+        return "literals then dfa";
+    case SelectStrategy::AROUND_LITERAL:
+        return "around a literal";
+    }
+    return "?";
+}
+
+RegMatcher* regmatcher_configured(const Regexp* prog, const RegMatcherConfig& config) {
     if (prog == nullptr) {
         regreport(MSG_NULL_PARAMETER);
         return nullptr;
@@ -277,15 +673,18 @@ RegMatcher* regmatcher(const Regexp* prog) {
         regreport(MSG_CORRUPTED_PROGRAM);
         return nullptr;
     }
-    const ProgramExtent extent = inspect_program(prog->program);
-    size_t size = extent.size;
-    if (prog->must_text != nullptr) {
-        const size_t must_end = size_t(prog->must_text - reinterpret_cast<const char*>(prog->program)) +
-                                size_t(prog->must_length) + 1;
-        size = std::max(size, must_end);
-    }
     try {
         auto matcher = std::make_unique<RegMatcher>();
+        matcher->config = config;
+        matcher->retry_bytes = config.retry_bytes;
+        matcher->analysis = analyse_program(prog->program);
+        const ProgramExtent& extent = matcher->analysis.extent;
+        size_t size = extent.size;
+        if (prog->must_text != nullptr) {
+            const size_t must_end = size_t(prog->must_text - reinterpret_cast<const char*>(prog->program)) +
+                                    size_t(prog->must_length) + 1;
+            size = std::max(size, must_end);
+        }
         Regexp* copy = static_cast<Regexp*>(std::malloc(sizeof(Regexp) + size));
         if (copy == nullptr) throw std::bad_alloc();
         matcher->backtracker.reset(copy);
@@ -297,28 +696,28 @@ RegMatcher* regmatcher(const Regexp* prog) {
                               (prog->must_text - reinterpret_cast<const char*>(prog->program));
         for (int i = 0; i < REGEXP_GROUPS; ++i) copy->match_start[i] = copy->match_end[i] = nullptr;
 
-        matcher->sound = extent.sound && hints_hold(prog, extent.size);
-        if (matcher->sound) {
-            matcher->dfa.build(copy->program, extent.size, cache_bytes_setting);
-            if (prefilter_setting) matcher->literals = required_literals(copy->program);
-            // An accelerated start state is a prefilter of its own, and a cheaper one per
-            // stop: the scan goes on in place, where a literal hit costs finding its line
-            // and running the DFA over it. The literals must be much rarer to pay.
-            const double escape_share = matcher->dfa.start_escape_share();
-            if (escape_share >= 0 && estimated_hit_rate(matcher->literals) * PREFILTER_ADVANTAGE > escape_share)
-                matcher->literals.clear();
-            choose_inner_literal(matcher.get(), copy->program, extent.size);
-            if (!matcher->literals.empty()) {
-                std::vector<std::string_view> views(matcher->literals.begin(), matcher->literals.end());
-                matcher->prefilter = std::make_unique<LiteralSearch>(views, false);
-            }
+        // The choice of strategy, cheapest first.
+        if (!extent.sound || !hints_hold(prog, extent.size)) {
+            matcher->strategy = SelectStrategy::BACKTRACK;
+            return matcher.release();
         }
+        matcher->dfa.build(copy->program, extent.size, config.cache_bytes);
+        if (matcher->dfa.matches_every_line()) {
+            matcher->strategy = SelectStrategy::EVERY_LINE;
+            return matcher.release();
+        }
+        matcher->strategy = SelectStrategy::DFA;
+        matcher->inner_min_line = config.inner == InnerLiteral::ALWAYS ? 0 : INNER_MIN_LINE_BYTES;
+        if (config.prefilter) make_offers(matcher.get());
+        if (!matcher->offers.empty()) choose(matcher.get(), nullptr);
         return matcher.release();
     } catch (const std::bad_alloc&) {
         regreport(MSG_OUT_OF_SPACE);
         return nullptr;
     }
 }
+
+RegMatcher* regmatcher(const Regexp* prog) { return regmatcher_configured(prog, default_config); }
 
 void regmatcher_free(RegMatcher* matcher) { delete matcher; }
 
@@ -328,38 +727,7 @@ const char* regselect(RegMatcher* matcher, const char* begin, const char* end) {
         return nullptr;
     }
     if (begin >= end) return nullptr;
-    if (!matcher->sound) {
-        for (const char* line = begin; line < end;) {
-            const char* next;
-            if (backtrack_line(matcher, line, end, &next)) return line;
-            line = next;
-        }
-        return nullptr;
-    }
-    if (matcher->dfa.matches_every_line()) return begin;
-    if (matcher->prefilter == nullptr) return dfa_region(matcher, begin, end);
-    if (!matcher->prefilter_adapted) {
-        matcher->prefilter->adapt_to(begin, begin + std::min(size_t(end - begin), PREFILTER_SAMPLE_SIZE));
-        matcher->prefilter_adapted = true;
-    }
-
-    for (const char* from = begin; from < end;) {
-        const char* hit = matcher->prefilter->find(from, end);
-        if (hit == nullptr) return nullptr;
-        ++matcher->candidates;
-        if (matcher->inner_length != 0) {
-            const char* next;
-            if (const char* found = select_around(matcher, from, hit, end, &next)) return found;
-            from = next;
-            continue;
-        }
-        const char* start = line_start(from, hit);
-        const char* line_feed = static_cast<const char*>(std::memchr(hit, '\n', size_t(end - hit)));
-        const char* next = line_feed != nullptr ? line_feed + 1 : end;
-        if (const char* found = dfa_region(matcher, start, next)) return found;
-        from = next;
-    }
-    return nullptr;
+    return select_in(matcher, begin, end, LazyDfa::Mode::BUFFER);
 }
 
 int regselect_line(RegMatcher* matcher, const char* line, size_t length) {
@@ -367,62 +735,43 @@ int regselect_line(RegMatcher* matcher, const char* line, size_t length) {
         regreport(MSG_NULL_PARAMETER);
         return 0;
     }
-    const char* end = line + length;
-    if (!matcher->sound) return backtrack_text(matcher, line, end);
-    if (matcher->dfa.matches_every_line()) return 1;
-    if (matcher->prefilter != nullptr) {
-        const char* text_end = end;
-        if (matcher->inner_length != 0) {
-            const void* nul = std::memchr(line, '\0', length);
-            if (nul != nullptr) text_end = static_cast<const char*>(nul);
-        }
-        const char* hit = matcher->prefilter->find(line, text_end);
-        if (hit == nullptr) return 0;
-        ++matcher->candidates;
-        if (matcher->inner_length != 0 && size_t(text_end - line) >= matcher->inner_min_line) {
-            switch (decide_around(matcher, line, hit, text_end)) {
-            case Around::MATCH:
-                return 1;
-            case Around::NO_MATCH:
-                return 0;
-            case Around::UNDECIDED:
-                ++matcher->inner_fallbacks;
-                break;
-            }
-        }
-    }
-    const LazyDfa::Outcome outcome = matcher->dfa.scan(line, end, LazyDfa::Mode::LINE);
-    if (outcome.result == LazyDfa::Result::GAVE_UP) return backtrack_text(matcher, line, end);
-    return outcome.result == LazyDfa::Result::MATCH;
+    return select_in(matcher, line, line + length, LazyDfa::Mode::LINE) != nullptr;
 }
 
 size_t regselect_set_cache_bytes(size_t bytes) {
-    const size_t old = cache_bytes_setting;
-    cache_bytes_setting = bytes;
+    const size_t old = default_config.cache_bytes;
+    default_config.cache_bytes = bytes;
     return old;
 }
 
 bool regselect_set_prefilter(bool enabled) {
-    const bool old = prefilter_setting;
-    prefilter_setting = enabled;
+    const bool old = default_config.prefilter;
+    default_config.prefilter = enabled;
     return old;
 }
 
 InnerLiteral regselect_set_inner_literal(InnerLiteral mode) {
-    const InnerLiteral old = inner_setting;
-    inner_setting = mode;
+    const InnerLiteral old = default_config.inner;
+    default_config.inner = mode;
     return old;
 }
 
 RegMatcherStats regmatcher_stats(const RegMatcher* matcher) {
     RegMatcherStats stats;
-    stats.uses_dfa = matcher->sound;
-    stats.literals = matcher->literals;
+    stats.strategy = matcher->strategy;
+    stats.uses_dfa = matcher->strategy != SelectStrategy::BACKTRACK;
+    const Offer* offer = matcher->chosen >= 0 ? &matcher->offers[size_t(matcher->chosen)] : nullptr;
+    if (offer != nullptr)
+        for (const ClassLiteral& literal : offer->set.literals) stats.literals.push_back(describe_literal(literal));
+    stats.literal_sets = matcher->analysis.literal_sets.size();
     stats.dfa = matcher->dfa.stats();
     stats.candidates = matcher->candidates;
     stats.backtracked_lines = matcher->backtracked_lines;
-    if (matcher->inner_length != 0) {
-        stats.inner_literal = matcher->literals[0];
+    stats.prefilter_reviews = matcher->reviews;
+    stats.prefilter_changes = matcher->changes;
+    stats.prefilter_off_bytes = matcher->off_bytes;
+    if (offer != nullptr && offer->around) stats.inner_literal = describe_literal(offer->split.text);
+    {
         stats.inner_lines = matcher->inner_lines;
         stats.inner_hits = matcher->inner_hits;
         stats.inner_fallbacks = matcher->inner_fallbacks;

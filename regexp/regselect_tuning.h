@@ -1,11 +1,12 @@
-// regselect_tuning.h: the selection matcher's cache budget and counters (internal).
+// regselect_tuning.h: the selection matcher's strategies, tuning and counters (internal).
 //
-// A matcher's DFA keeps its states within DEFAULT_DFA_CACHE_BYTES; results are the same
-// with any budget, a smaller one only clears the cache sooner and hands more lines to the
-// backtracker. Tests shrink it to drive lines through those paths, switch the prefilter
-// off to run the DFA alone, and read the counters to prove that the paths were taken;
-// the benchmarks report them. The choice of deciding lines around their literal can be
-// switched off or forced on every candidate line.
+// regmatcher chooses one strategy for a program (SelectStrategy) from its analysis
+// (analysis.h); a run of regselect can later turn its literal prefilter off, and on again,
+// when the text shows that it stops paying (docs/regexp.md). Results are the same with any
+// tuning: a smaller cache only clears sooner and hands more lines to the backtracker, a
+// prefilter off only costs time. Tests build matchers with a RegMatcherConfig to drive lines
+// through every path and read the counters to prove that the paths were taken; the
+// benchmarks report them.
 #pragma once
 
 #include <cstddef>
@@ -18,35 +19,63 @@
 
 constexpr size_t DEFAULT_DFA_CACHE_BYTES = size_t(2) << 20;
 
-// regselect_set_cache_bytes sets the budget of matchers built later; returns the old one.
-size_t regselect_set_cache_bytes(size_t bytes);
+// SelectStrategy names how a matcher selects lines.
+enum class SelectStrategy {
+    BACKTRACK,          // a damaged program (or hints that do not hold): every line to the backtracker
+    EVERY_LINE,         // the empty text at a line's start matches: every line is selected
+    DFA,                // the lazy DFA through the region, line feeds and all
+    LITERALS_THEN_DFA,  // a literal set searched through the region; the DFA decides the lines it hits
+    AROUND_LITERAL,     // a class literal that every match holds once is searched; a long line is
+                        // decided around its occurrences, a short one by the DFA from its start
+};
 
-// regselect_set_prefilter switches the literal prefilter of matchers built later on or
-// off; returns the old setting.
-bool regselect_set_prefilter(bool enabled);
+// strategy_name is the strategy's name as the counters print it.
+const char* strategy_name(SelectStrategy strategy);
 
-// InnerLiteral chooses when a candidate line is decided around its literal (see
-// regselect.cpp): OFF never; AUTO when the prefilter's one literal splits the program and
-// the line is at least INNER_MIN_LINE_BYTES long; ALWAYS for every candidate line whenever
-// the top level has a literal that splits the program, the rarest becoming the prefilter's
-// only literal (tests use it to drive every pattern of that form through the path).
+// InnerLiteral chooses when candidate lines are decided around their literal: OFF never;
+// AUTO when the literal set chosen is one class literal that splits the program, for lines
+// of at least INNER_MIN_LINE_BYTES; ALWAYS for every candidate line whenever some class
+// literal splits the program, the rarest becoming the only literal searched (tests use it
+// to drive every pattern of that form through the path).
 enum class InnerLiteral { OFF, AUTO, ALWAYS };
 
-// regselect_set_inner_literal sets the choice for matchers built later; returns the old one.
-InnerLiteral regselect_set_inner_literal(InnerLiteral mode);
+// RegMatcherConfig is the tuning of one matcher.
+struct RegMatcherConfig {
+    size_t cache_bytes = DEFAULT_DFA_CACHE_BYTES;  // each DFA's state cache
+    bool prefilter = true;                         // false: no literal set is searched
+    InnerLiteral inner = InnerLiteral::AUTO;
+    // How much text a prefilter runs over between two looks at whether it pays, and how much
+    // the DFA runs over, with the prefilter off, before it is offered again.
+    size_t review_bytes = size_t(256) << 10;
+    size_t retry_bytes = size_t(4) << 20;
+};
+
+// regmatcher_configured is regmatcher with the given tuning.
+RegMatcher* regmatcher_configured(const Regexp* prog, const RegMatcherConfig& config);
 
 struct RegMatcherStats {
-    bool uses_dfa;                      // false: the program was damaged, every line is backtracked
-    std::vector<std::string> literals;  // the prefilter's literals; empty when it has none
+    SelectStrategy strategy;              // chosen when the matcher was built
+    bool uses_dfa;                        // false: the program was damaged, every line is backtracked
+    std::vector<std::string> literals;    // the literal set searched now (class literals written as
+                                          // patterns, `[Ee]rror`); empty when none is
+    size_t literal_sets = 0;              // the candidate sets the analysis offered
     DfaStats dfa;
-    uint64_t candidates = 0;            // prefilter hits whose line went to the DFA
-    uint64_t backtracked_lines = 0;     // lines handed to the backtracker
-    std::string inner_literal;          // the literal lines are decided around; empty: none
-    uint64_t inner_lines = 0;           // candidate lines decided around it
-    uint64_t inner_hits = 0;            // its occurrences tried there
-    uint64_t inner_fallbacks = 0;       // of those lines, the ones handed back to the DFA from their start
-    DfaStats prefix_dfa;                // the part before the literal, read backward
-    DfaStats suffix_dfa;                // the part after it
+    uint64_t candidates = 0;              // prefilter hits whose line went to the DFA
+    uint64_t backtracked_lines = 0;       // lines handed to the backtracker
+    uint64_t prefilter_reviews = 0;       // looks at whether the prefilter pays
+    uint64_t prefilter_changes = 0;       // times the set searched changed, or the prefilter went off or on
+    uint64_t prefilter_off_bytes = 0;     // bytes the DFA ran over with the prefilter off
+    std::string inner_literal;            // the literal lines are decided around now; empty: none
+    uint64_t inner_lines = 0;             // candidate lines decided around a literal
+    uint64_t inner_hits = 0;              // its occurrences tried there
+    uint64_t inner_fallbacks = 0;         // of those lines, the ones handed back to the DFA from their start
+    DfaStats prefix_dfa;                  // the part before the literal, read backward
+    DfaStats suffix_dfa;                  // the part after it
 };
 
 RegMatcherStats regmatcher_stats(const RegMatcher* matcher);
+
+// The process-wide defaults that regmatcher uses (being replaced by RegMatcherConfig).
+size_t regselect_set_cache_bytes(size_t bytes);
+bool regselect_set_prefilter(bool enabled);
+InnerLiteral regselect_set_inner_literal(InnerLiteral mode);

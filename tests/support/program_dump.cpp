@@ -35,7 +35,6 @@ std::string opcode_name(unsigned char op) {
     return "";
 }
 
-bool has_text_operand(unsigned char op) { return op == OP_LITERAL || op == OP_ONE_OF || op == OP_NONE_OF; }
 
 }  // namespace
 

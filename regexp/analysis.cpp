@@ -1,0 +1,302 @@
+// analysis.cpp: the program analyses (see analysis.h), each a walk by node_step.
+#include "regexp/analysis.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// operand_size is the bytes of node after its header: a text and its NUL, or the repeated
+// node of a simple repetition with its own text.
+size_t operand_size(const unsigned char* node) {
+    const unsigned char op = node_opcode(node);
+    if (has_text_operand(op)) return std::strlen(reinterpret_cast<const char*>(node_operand(node))) + 1;
+    if (op == OP_SIMPLE_STAR || op == OP_SIMPLE_PLUS) return NODE_HEADER_SIZE + operand_size(node_operand(node));
+    return 0;
+}
+
+}  // namespace
+
+ProgramExtent inspect_program(const unsigned char* program) {
+    // The walk goes on past a fault wherever the backtracker could go on, so that the
+    // extent covers every byte it may read.
+    ProgramExtent extent{true, 1};
+    std::vector<bool> seen(REGEXP_SIZE_LIMIT, false);
+    std::vector<size_t> pending = {1};
+    bool reaches_end = false;
+    while (!pending.empty()) {
+        const size_t at = pending.back();
+        pending.pop_back();
+        if (at == 0 || at >= size_t(REGEXP_SIZE_LIMIT)) {
+            extent.sound = false;
+            continue;
+        }
+        if (seen[at]) continue;
+        seen[at] = true;
+        const unsigned char* node = program + at;
+        const unsigned char op = node_opcode(node);
+        const NodeStep step = node_step(node);
+        extent.size = std::max(extent.size, at + NODE_HEADER_SIZE + operand_size(node));
+        if (has_text_operand(op) && node_operand(node)[0] == 0) extent.sound = false;
+        if ((step.kind == NodeKind::STAR || step.kind == NodeKind::PLUS) &&
+            (!is_single_byte(step.inner) || next_offset(step.inner) != 0))
+            extent.sound = false;
+        if (step.kind == NodeKind::INVALID) {  // the backtracker reads the header and stops there
+            extent.sound = false;
+            continue;
+        }
+        if (step.kind == NodeKind::END) {
+            reaches_end = true;
+            continue;
+        }
+        // An OP_ALT's own link is read too (its next node's opcode decides whether it is a
+        // choice), and its alternative begins after its header.
+        if (op == OP_ALT) pending.push_back(at + NODE_HEADER_SIZE);
+        const unsigned offset = next_offset(node);
+        if (offset == 0 || (op == OP_LOOP && offset >= at)) {
+            extent.sound = false;
+            continue;
+        }
+        pending.push_back(op == OP_LOOP ? at - offset : at + offset);
+    }
+    extent.sound = extent.sound && reaches_end;
+    return extent;
+}
+
+StartBytes find_start_bytes(const unsigned char* program) {
+    constexpr int MAX_NODES = 48;
+    const unsigned char* pending[MAX_NODES];
+    const unsigned char* seen[MAX_NODES];
+    int pending_count = 0;
+    int seen_count = 0;
+    StartBytes start;
+    start.known = false;
+    std::fill(std::begin(start.can_start), std::end(start.can_start), false);
+
+    auto add_node = [&](const unsigned char* node) {
+        if (node == nullptr) return false;  // a damaged link: leave it to the walk
+        for (int i = 0; i < seen_count; ++i)
+            if (seen[i] == node) return true;
+        if (seen_count == MAX_NODES) return false;
+        seen[seen_count++] = node;
+        pending[pending_count++] = node;
+        return true;
+    };
+    // add_consumer adds the bytes a single-byte or literal node takes first.
+    auto add_consumer = [&](const unsigned char* node) {
+        const NodeKind kind = node_step(node).kind;
+        if (kind != NodeKind::BYTE && kind != NodeKind::LITERAL) return false;
+        for (int c = 1; c < 256; ++c) start.can_start[c] = start.can_start[c] || node_accepts(node, uint8_t(c));
+        return true;
+    };
+
+    if (!add_node(program + 1)) return start;
+    while (pending_count > 0) {
+        const unsigned char* node = pending[--pending_count];
+        const NodeStep step = node_step(node);
+        switch (step.kind) {
+        case NodeKind::END:
+        case NodeKind::INVALID:
+            return start;  // an empty match, or a fault the walk will meet
+        case NodeKind::LINE_END:
+            start.can_start[0] = true;  // nothing can be consumed after it
+            break;
+        case NodeKind::BYTE:
+        case NodeKind::LITERAL:
+            add_consumer(node);
+            break;
+        case NodeKind::CHOICE:
+            if (!add_node(step.inner) || !add_node(step.next)) return start;
+            break;
+        case NodeKind::STAR:
+        case NodeKind::PLUS:
+            if (!add_consumer(step.inner)) return start;
+            if (step.kind == NodeKind::STAR && !add_node(step.next)) return start;
+            break;
+        case NodeKind::LINE_START:
+        case NodeKind::PASSAGE:
+            if (!add_node(step.next)) return start;
+            break;
+        }
+    }
+    start.known = true;
+    return start;
+}
+
+bool splits_at(const unsigned char* program, size_t program_size, uint32_t node) {
+    // reaches walks the links a match can take from `from`, never through `node`, and tells
+    // whether it meets a node that `found` accepts.
+    auto reaches = [&](uint32_t from, auto found) {
+        std::vector<bool> seen(program_size, false);
+        std::vector<uint32_t> pending = {from};
+        while (!pending.empty()) {
+            const uint32_t at = pending.back();
+            pending.pop_back();
+            if (found(at)) return true;
+            if (at == node || seen[at]) continue;
+            seen[at] = true;
+            const NodeStep step = node_step(program + at);
+            if (step.inner != nullptr && step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
+            if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
+        }
+        return false;
+    };
+    const unsigned char* after = next_node(program + node);
+    if (after == nullptr) return false;
+    return !reaches(1, [&](uint32_t at) { return node_opcode(program + at) == OP_END; }) &&
+           !reaches(uint32_t(after - program), [&](uint32_t at) { return at == node; });
+}
+
+namespace {
+
+// anchored_at_start tells whether every path from the program's start meets `^` before it
+// takes a byte or reaches OP_END; *has_line_start whether any `^` is reachable at all.
+bool anchored_at_start(const unsigned char* program, size_t program_size) {
+    std::vector<bool> seen(program_size, false);
+    std::vector<uint32_t> pending = {1};
+    while (!pending.empty()) {
+        const uint32_t at = pending.back();
+        pending.pop_back();
+        if (seen[at]) continue;
+        seen[at] = true;
+        const NodeStep step = node_step(program + at);
+        switch (step.kind) {
+        case NodeKind::LINE_START:
+            break;  // this path is anchored
+        case NodeKind::CHOICE:
+            pending.push_back(uint32_t(step.inner - program));
+            pending.push_back(uint32_t(step.next - program));
+            break;
+        case NodeKind::PASSAGE:
+            pending.push_back(uint32_t(step.next - program));
+            break;
+        default:  // a byte, `$` or the end before any `^`
+            return false;
+        }
+    }
+    return true;
+}
+
+// ProgramCounts is what one walk over every reachable node counts.
+struct ProgramCounts {
+    bool has_line_start = false;
+    size_t positions = 0;
+};
+
+ProgramCounts count_nodes(const unsigned char* program, size_t program_size) {
+    ProgramCounts counts;
+    std::vector<bool> seen(program_size, false);
+    std::vector<uint32_t> pending = {1};
+    while (!pending.empty()) {
+        const uint32_t at = pending.back();
+        pending.pop_back();
+        if (seen[at]) continue;
+        seen[at] = true;
+        const NodeStep step = node_step(program + at);
+        switch (step.kind) {
+        case NodeKind::BYTE:
+        case NodeKind::LINE_END:  // a `$` waits for the end of the line
+        case NodeKind::STAR:
+            ++counts.positions;
+            break;
+        case NodeKind::PLUS:  // its first pass and its loop
+            counts.positions += 2;
+            break;
+        case NodeKind::LITERAL:
+            counts.positions += std::strlen(reinterpret_cast<const char*>(node_operand(program + at)));
+            break;
+        case NodeKind::LINE_START:
+            counts.has_line_start = true;
+            break;
+        default:
+            break;
+        }
+        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
+        if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
+    }
+    return counts;
+}
+
+// position_class appends the bytes that the node takes, as positions of a class literal, to
+// literal; false when it is no such node (a larger set, or no byte-consuming node).
+bool position_class(const unsigned char* node, ClassLiteral& literal) {
+    const NodeKind kind = node_step(node).kind;
+    ClassLiteral taken;
+    if (kind == NodeKind::LITERAL) {
+        taken = class_literal_of(reinterpret_cast<const char*>(node_operand(node)));
+    } else if (kind == NodeKind::BYTE) {
+        const ByteSet set = accepted_bytes(node);
+        int count = 0;
+        for (int b = 1; b < 256; ++b) count += set.has(uint8_t(b));
+        if (count == 0 || count > MAX_CLASS_BYTES) return false;
+        taken.push_back(set);
+    } else {
+        return false;
+    }
+    for (const ByteSet& position : taken)
+        if (position.has(uint8_t('\n'))) return false;
+    literal.insert(literal.end(), taken.begin(), taken.end());
+    return true;
+}
+
+// find_literal_runs lists the runs of the top level (of a program of one alternative): the
+// stretches of nodes that each split the program and take their bytes as class-literal
+// positions, with the group nodes between them.
+std::vector<LiteralRun> find_literal_runs(const unsigned char* program, size_t program_size) {
+    std::vector<LiteralRun> runs;
+    const NodeStep top = node_step(program + 1);
+    if (top.kind != NodeKind::PASSAGE) return runs;  // alternatives on the top level
+    LiteralRun run;
+    auto close_run = [&] {
+        if (!run.nodes.empty()) runs.push_back(std::move(run));
+        run = LiteralRun{};
+    };
+    size_t steps = 0;
+    // The top level's own links: past a chain of alternatives to the node where they join.
+    for (const unsigned char* node = top.next; node != nullptr && steps <= program_size; node = next_node(node), ++steps) {
+        const NodeStep step = node_step(node);
+        if (step.kind == NodeKind::END) break;
+        const uint32_t at = uint32_t(node - program);
+        ClassLiteral text;
+        if (position_class(node, text) && splits_at(program, program_size, at)) {
+            run.nodes.push_back(LiteralRun::Node{at, uint32_t(step.next - program), std::move(text)});
+        } else if (!(step.kind == NodeKind::PASSAGE && node_opcode(node) != OP_ALT && node_opcode(node) != OP_LOOP)) {
+            close_run();  // a group node or OP_EMPTY passes; anything else ends the run
+        }
+    }
+    close_run();
+    return runs;
+}
+
+}  // namespace
+
+ProgramAnalysis analyse_program(const unsigned char* program) {
+    ProgramAnalysis analysis;
+    analysis.extent = inspect_program(program);
+    analysis.start = find_start_bytes(program);
+    if (!analysis.extent.sound) return analysis;
+    const size_t size = analysis.extent.size;
+    analysis.anchored = anchored_at_start(program, size);
+    const ProgramCounts counts = count_nodes(program, size);
+    analysis.has_line_start = counts.has_line_start;
+    analysis.positions = counts.positions;
+    analysis.literal_runs = find_literal_runs(program, size);
+    analysis.literal_sets = required_literal_sets(program);
+    return analysis;
+}
+
+bool find_split(const ProgramAnalysis& analysis, const ClassLiteral& literal, LiteralSplit& split) {
+    for (const LiteralRun& run : analysis.literal_runs) {
+        for (size_t first = 0; first < run.nodes.size(); ++first) {
+            ClassLiteral text;
+            for (size_t last = first; last < run.nodes.size() && text.size() < literal.size(); ++last) {
+                text.insert(text.end(), run.nodes[last].text.begin(), run.nodes[last].text.end());
+                if (text == literal) {
+                    split = LiteralSplit{run.nodes[first].node, run.nodes[last].after, literal};
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
