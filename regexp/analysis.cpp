@@ -253,15 +253,24 @@ std::vector<LiteralRun> find_literal_runs(const unsigned char* program, size_t p
     };
     size_t steps = 0;
     // The top level's own links: past a chain of alternatives to the node where they join.
-    for (const unsigned char* node = top.next; node != nullptr && steps <= program_size; node = next_node(node), ++steps) {
+    const unsigned char* next = nullptr;
+    for (const unsigned char* node = top.next; node != nullptr && steps <= program_size; node = next, ++steps) {
         const NodeStep step = node_step(node);
         if (step.kind == NodeKind::END) break;
+        // The top level goes on into a single alternative, and past a chain of alternatives to
+        // the node where they join.
+        next = step.next;
+        if (step.kind == NodeKind::CHOICE) {
+            const unsigned char* alt = node;
+            while (node_step(alt).kind == NodeKind::CHOICE) alt = node_step(alt).next;
+            next = next_node(alt);
+        }
         const uint32_t at = uint32_t(node - program);
         ClassLiteral text;
         if (position_class(node, text) && splits_at(program, program_size, at)) {
             run.nodes.push_back(LiteralRun::Node{at, uint32_t(step.next - program), std::move(text)});
-        } else if (!(step.kind == NodeKind::PASSAGE && node_opcode(node) != OP_ALT && node_opcode(node) != OP_LOOP)) {
-            close_run();  // a group node or OP_EMPTY passes; anything else ends the run
+        } else if (!(step.kind == NodeKind::PASSAGE && node_opcode(node) != OP_LOOP)) {
+            close_run();  // a group node, OP_EMPTY or a single alternative passes; anything else ends the run
         }
     }
     close_run();

@@ -362,9 +362,19 @@ std::string describe_literal(const ClassLiteral& literal) {
                 if (position.has(uint8_t(b))) out += char(b);
             continue;
         }
+        // Runs of three or more bytes as ranges.
         out += '[';
-        for (int b = 1; b < 256; ++b)
-            if (position.has(uint8_t(b))) out += char(b);
+        for (int b = 1; b < 256; ++b) {
+            if (!position.has(uint8_t(b))) continue;
+            int last = b;
+            while (last < 255 && position.has(uint8_t(last + 1))) ++last;
+            out += char(b);
+            if (last - b >= 2) {
+                out += '-';
+                out += char(last);
+                b = last;
+            }
+        }
         out += ']';
     }
     return out;
