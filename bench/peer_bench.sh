@@ -168,6 +168,64 @@ if [[ ! -f $long_corpus ]]; then
     build_long_corpus "$corpus" "$long_corpus"
 fi
 
+# The generated corpora, for jobs whose text this machine does not have: each is made by
+# awk from a fixed seed (Park-Miller, exact in awk's doubles), so it is the same everywhere.
+#   dna     957,482 lines of 70 random A, C, G, T (about 65 MiB)
+#   log     256 MiB of a service log: time stamps, levels, services, messages; "error" now
+#           and then in every letter case
+#   digits  the numbers 1 to 40,000,000, one a line (seq)
+#   ab      32 MiB of 80-byte lines of random a and b
+#   alines  2,000 lines of 5,000 a followed by "cb"
+PARK_MILLER='function rnd() { x = (x * 16807) % 2147483647; return x }'
+generate_corpus() {  # name, target
+    case $1 in
+        dna)
+            awk "$PARK_MILLER"' BEGIN { x = 1; split("A C G T", b, " ");
+                for (i = 0; i < 957482; i++) { s = ""; for (j = 0; j < 70; j++) s = s b[rnd() % 4 + 1]; print s } }' ;;
+        log)
+            awk "$PARK_MILLER"' BEGIN { x = 7; size = 256 * 1024 * 1024;
+                split("INFO DEBUG WARN", level, " ");
+                split("auth billing cache gateway search storage queue mailer", service, " ");
+                split("request served|cache miss for key|user logged in|connection reset by peer|slow query|" \
+                      "job finished|token refreshed|upstream timeout|wrote checkpoint|no route to host|" \
+                      "accepted connection|closing idle connection|rate limit reached|scheduled task started|" \
+                      "disk usage at threshold|reloaded settings|ok", message, "|");
+                split("retrying after error|Error reading config, using defaults|ERROR budget exceeded", trouble, "|");
+                for (n = 0; n < size; ) {
+                    t = n / 4096;
+                    r = rnd() % 1000;
+                    lv = r < 8 ? "ERROR" : level[r % 3 + 1];
+                    msg = r >= 990 ? trouble[r % 3 + 1] : message[rnd() % 17 + 1];
+                    line = sprintf("2026-12-08T%02d:%02d:%02d.%03dZ %-5s [%s-%d] %s id=%d took=%dms",
+                        int(t / 3600) % 24, int(t / 60) % 60, int(t) % 60, rnd() % 1000, lv,
+                        service[rnd() % 8 + 1], rnd() % 16, msg, rnd() % 1000000, rnd() % 5000);
+                    print line; n += length(line) + 1 } }' ;;
+        digits) seq 1 40000000 ;;
+        ab)
+            awk "$PARK_MILLER"' BEGIN { x = 11;
+                for (i = 0; i < 419430; i++) { s = ""; for (j = 0; j < 80; j++) s = s (rnd() % 2 ? "a" : "b"); print s } }' ;;
+        alines)
+            awk 'BEGIN { s = ""; for (j = 0; j < 5000; j++) s = s "a"; for (i = 0; i < 2000; i++) print s "cb" }' ;;
+        *) fail "no corpus '$1'" ;;
+    esac >"$partial.$1"
+    mv "$partial.$1" "$2"
+}
+
+# corpus_file_of prints the file of the corpus kind $1, making a generated one when missing.
+corpus_file_of() {
+    case $1 in
+        text) echo "$corpus" ;;
+        long) echo "$long_corpus" ;;
+        *)
+            local file="$cache_dir/generated-$CORPUS_RECIPE-$1.txt"
+            if [[ ! -f $file ]]; then
+                echo "generating the $1 corpus: $file (once)" >&2
+                generate_corpus "$1" "$file"
+            fi
+            echo "$file" ;;
+    esac
+}
+
 # describe_corpus prints bytes, lines, average line length and a checksum, remembered in a
 # file beside the corpus so that it is computed once.
 describe_corpus() {
@@ -302,6 +360,57 @@ peer --extra sed "sed -n -E 's/([a-z]+)=([0-9]+)/\\n\\2:\\1\\n/; T; s/^[^\\n]*\\
 job W6-long "W6 on long lines" long file "'-reg[a-z]+_t '"
 regex_peers '[a-z]+_t '
 
+# Many literals, literals written as classes, and the rarest factor: the shapes people type
+# beyond one or three words.
+rare5="pthread_mutex_lock EWOULDBLOCK SIGSEGV mmap64 O_CLOEXEC"
+rare10="$rare5 getaddrinfo epoll_wait inotify_add sched_yield clock_gettime"
+common10="malloc free memcpy strlen printf sizeof NULL static const volatile"
+words20="Acquire BUFSIZ EWOULDBLOCK O_CLOEXEC SIGSEGV getaddrinfo mmap64 sched_yield epoll_wait inotify_add"
+words20="$words20 pthread_mutex_lock clock_gettime strerror fcntl ioctl sockaddr memcpy calloc realloc snprintf"
+words50="$words20 setsockopt getsockname pthread_cond_wait sigaction waitpid execve dup2 pipe2 posix_memalign"
+words50="$words50 strtoull gettimeofday localtime_r nanosleep madvise mprotect munmap ftruncate lseek64 readlink"
+words50="$words50 realpath setlocale wcslen iconv_open dlopen dlsym getenv atexit qsort bsearch strncasecmp"
+# find_args prints quarnel's -f arguments, or the -e arguments of grep-like peers, for the words $2.
+find_args() {
+    local flag=$1 word out=""
+    for word in $2; do out+=" $flag$word"; done
+    echo "${out# }"
+}
+alternation() { echo "${1// /|}"; }
+
+# many_literal_peers adds the peers that select the lines containing any of the words $2
+# (-i ignores case when $1 is -i).
+many_literal_peers() {
+    local case=$1
+    peer grep "grep -a -F $case $(find_args '-e ' "$2")"
+    peer rg "rg --no-config -a --no-unicode -F $case $(find_args '-e ' "$2")"
+    peer ugrep "ugrep -a -F $case $(find_args '-e ' "$2")"
+}
+
+job L1 "five rare identifiers" text file "$(find_args -f "$rare5")"
+many_literal_peers "" "$rare5"
+job L2 "ten rare identifiers" text file "$(find_args -f "$rare10")"
+many_literal_peers "" "$rare10"
+job L3 "ten common words" text file "$(find_args -f "$common10")"
+many_literal_peers "" "$common10"
+job L4 "ten rare identifiers, -ic" text file "-ic $(find_args -f "$rare10")"
+many_literal_peers -i "$rare10"
+job L5 "regex, 20 identifiers" text file "'-reg$(alternation "$words20")'"
+regex_peers "$(alternation "$words20")"
+job L6 "regex, 50 identifiers" text file "'-reg$(alternation "$words50")'"
+regex_peers "$(alternation "$words50")"
+job L7 "regex, case as classes, log" log file "'-reg[Ee][Rr][Rr][Oo][Rr]'"
+regex_peers '[Ee][Rr][Rr][Oo][Rr]'
+job L8 "regex, case as classes" text file "'-reg[Mm][Aa][Ll][Ll][Oo][Cc]'"
+regex_peers '[Mm][Aa][Ll][Ll][Oo][Cc]'
+job L9 "regex, gapped motif, DNA" dna file "'-regTATA....................GC'"
+regex_peers 'TATA....................GC'
+job L10 "motif with groups, rewrite" dna file "'-reg(TATA[AT]A[AT]).........([ACG]GCC)' '-sub\\2 \\1'"
+peer rg "rg --no-config -a --no-unicode -r '\$2 \$1' '^.*?(TATA[AT]A[AT]).........([ACG]GCC).*'"
+peer perl "perl -ne 'print \"\$2 \$1\\n\" if /(TATA[AT]A[AT]).........([ACG]GCC)/'"
+job L11 "one literal, short lines" digits file "-f777"
+literal_peers 777
+
 job_first_peer+=("${#peer_names[@]}")  # one past the last job's peers
 
 # in_list reports whether $1 is one of the comma-separated words of $2 (an empty list holds all).
@@ -370,8 +479,6 @@ fi
 rows=()     # one formatted table row per job
 details=()  # every command's median, one line per job
 problems=() # differing outputs and failed runs
-corpus_bytes=$(stat -c %s "$corpus")
-long_corpus_bytes=$(stat -c %s "$long_corpus")
 
 {
     echo "quarnel: $quarnel (${build_type:-unknown} build)"
@@ -387,12 +494,8 @@ long_corpus_bytes=$(stat -c %s "$long_corpus")
 for ((j = 0; j < ${#job_ids[@]}; j++)); do
     id=${job_ids[j]}
     in_list "$id" "$only_jobs" || continue
-    corpus_file=$corpus
-    bytes=$corpus_bytes
-    if [[ ${job_corpora[j]} == long ]]; then
-        corpus_file=$long_corpus
-        bytes=$long_corpus_bytes
-    fi
+    corpus_file=$(corpus_file_of "${job_corpora[j]}")
+    bytes=$(stat -c %s "$corpus_file")
     feed=${job_feeds[j]}
     quarnel_command="$(printf '%q' "$quarnel") ${job_args[j]}"
     echo "$id: quarnel ${job_args[j]}" >&2
