@@ -982,4 +982,60 @@ TEST(MatcherDiff, DamagedPrograms) {
     EXPECT_GT(with_messages * 4, damaged) << "the damage hardly ever reaches the node walk";
 }
 
+// A literal set that stops paying turns itself off, and on again when the text shows it
+// paying: a buffer whose middle third holds the literal on every line (but never a match)
+// between two thirds where it is rare. The lines selected are the backtracker's throughout.
+TEST(MatcherDiff, APrefilterThatStopsPayingTurnsItselfOffAndOnAgain) {
+    CaptureHook hook;
+    RegexpPtr prog(regcompile("zq[0-9]+x"));
+    ASSERT_NE(prog, nullptr);
+    RegMatcherConfig config;
+    config.review_bytes = 64 * 1024;
+    config.retry_bytes = 128 * 1024;
+    RegMatcherPtr selector(regmatcher_configured(prog.get(), config));
+    ASSERT_NE(selector, nullptr);
+    ASSERT_FALSE(regmatcher_stats(selector.get()).literals.empty());
+
+    TestRandom random(DEFAULT_SEED + 11);
+    std::string buffer;
+    std::vector<size_t> starts;
+    std::vector<size_t> expected;
+    for (int part = 0; part < 3; ++part) {
+        while (buffer.size() < size_t(part + 1) * 2'000'000) {
+            std::string line;
+            const size_t words = 3 + random.below(8);
+            for (size_t w = 0; w < words; ++w) line += (random.chance(20) ? "id" : "word") + std::to_string(random.below(99)) + ' ';
+            if (part == 1) line += "zq zq1 zqx zq";  // the literal everywhere, never a match
+            if (part != 1 && random.chance(1)) line += "zq42x";
+            starts.push_back(buffer.size());
+            if (regsearch(prog.get(), line.c_str()) == 1) expected.push_back(starts.size() - 1);
+            buffer += line + '\n';
+        }
+    }
+    // Blocks of 64 KiB cut after a line feed, as the filter hands them over.
+    std::vector<size_t> selected;
+    const char* data = buffer.data();
+    for (size_t block = 0; block < buffer.size();) {
+        size_t block_end = std::min(buffer.size(), block + 65536);
+        while (block_end < buffer.size() && data[block_end - 1] != '\n') ++block_end;
+        for (const char* from = data + block; from < data + block_end;) {
+            const char* found = regselect(selector.get(), from, data + block_end);
+            if (found == nullptr) break;
+            const size_t index = size_t(std::lower_bound(starts.begin(), starts.end(), size_t(found - data)) - starts.begin());
+            ASSERT_LT(index, starts.size());
+            ASSERT_EQ(starts[index], size_t(found - data));
+            selected.push_back(index);
+            from = data + (index + 1 < starts.size() ? starts[index + 1] : buffer.size());
+        }
+        block = block_end;
+    }
+    EXPECT_EQ(selected, expected);
+    const RegMatcherStats stats = regmatcher_stats(selector.get());
+    EXPECT_GE(stats.prefilter_changes, 2u) << "off in the middle, on again after it";
+    EXPECT_GT(stats.prefilter_off_bytes, 0u);
+    EXPECT_LT(stats.prefilter_off_bytes, 4'000'000u);
+    EXPECT_FALSE(stats.literals.empty()) << "searched again at the end";
+    EXPECT_TRUE(reported.empty());
+}
+
 }  // namespace
