@@ -1,16 +1,13 @@
 // bench_support.h: what the engine's micro-benchmarks share.
 //
-// RegexpPtr and RegMatcherPtr (the tests' owning pointers) release a compiled program and
-// its selection matcher; with_default_min_time gives every benchmark a short default
-// running time. Bench-only code, never linked into the product.
+// with_default_min_time gives every benchmark a short default running time (the owning
+// pointers RegexpPtr and RegMatcherPtr come with regexp.h). Bench-only code, never linked
+// into the product.
 #pragma once
 
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "regexp/regexp.h"
-#include "tests/support/regexp_ptr.h"
 
 // with_default_min_time returns argv with --benchmark_min_time=0.1 in front (and a null at
 // the end), so that a run of every benchmark stays short while a --benchmark_min_time given

@@ -24,7 +24,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -59,11 +58,6 @@ std::vector<std::string_view> find_string_views(const FilterSettings& settings) 
     for (int32_t i = 0; i < settings.find_count; ++i) views.emplace_back(settings.find_strings[i]);
     return views;
 }
-
-// RegMatcherFree releases a pattern's selection matcher.
-struct RegMatcherFree {
-    void operator()(RegMatcher* matcher) const { regmatcher_free(matcher); }
-};
 
 // MatchedLine is a line that a find string or the pattern selects: where it starts, where
 // its text ends (at its first NUL or its line feed) and its line feed.
@@ -212,7 +206,7 @@ private:
     Selection selection_;
     LiteralSearch search_;
     bool adapted_ = false;
-    std::unique_ptr<RegMatcher, RegMatcherFree> matcher_;  // -reg: the DFA and its prefilter
+    RegMatcherPtr matcher_;  // -reg: the DFA and its prefilter
     LineWriter writer_;
     const char* sub_template_ = nullptr;
     TemplateExpander expander_;

@@ -6,12 +6,9 @@
 #include "filter/regex_options.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "filter/line_loop.h"
 #include "regexp/regexp.h"
-
-void RegexpFree::operator()(Regexp* pattern) const { std::free(pattern); }
 
 void driver_regex_error(const char* message) {
     std::fprintf(stderr, "regexp(3): %s", message);

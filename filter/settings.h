@@ -8,16 +8,10 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
-struct Regexp;
-
-// RegexpFree releases a compiled pattern, which is one malloc'd block.
-struct RegexpFree {
-    void operator()(Regexp* pattern) const;
-};
+#include "regexp/regexp.h"
 
 // MAX_FIND_STRINGS is how many -f strings are kept; later ones are dropped silently.
 constexpr int MAX_FIND_STRINGS = 10;
@@ -34,7 +28,7 @@ struct FilterSettings {
     std::array<std::string, MAX_FIND_STRINGS> find_strings;  // -f texts, in command-line order
     int32_t find_count = 0;                                  // entries of find_strings in use
     std::optional<std::string> regex_source;                 // -reg: the last pattern text
-    std::unique_ptr<Regexp, RegexpFree> pattern;             // -reg: regex_source compiled
+    RegexpPtr pattern;                                       // -reg: regex_source compiled
     std::optional<std::string> sub_template;                 // -sub: the last template
 };
 

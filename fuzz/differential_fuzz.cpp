@@ -111,15 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* base = buffer.get();
 
     MessageLog::install();
-    RegexpBlock reference(regcompile(pattern.c_str()));
-    if (reference.re == nullptr) {
+    RegexpPtr reference(regcompile(pattern.c_str()));
+    if (reference == nullptr) {
         regsethook(nullptr);
         return 0;
     }
-    RegexpBlock plain(regcompile(pattern.c_str()));
-    RegexpBlock real[VARIANTS] = {RegexpBlock(regcompile(pattern.c_str())), RegexpBlock(regcompile(pattern.c_str())),
-                                  RegexpBlock(regcompile(pattern.c_str()))};
-    check_program(reference.re, pattern);
+    RegexpPtr plain(regcompile(pattern.c_str()));
+    RegexpPtr real[VARIANTS] = {RegexpPtr(regcompile(pattern.c_str())), RegexpPtr(regcompile(pattern.c_str())),
+                                  RegexpPtr(regcompile(pattern.c_str()))};
+    check_program(reference.get(), pattern);
 
     // The selection matchers: default cache, and a cache too small to hold its states;
     // each as built by default and deciding every candidate line around its literal.
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < 4; ++i) {
         const size_t default_cache = regselect_set_cache_bytes(i % 2 == 0 ? DEFAULT_DFA_CACHE_BYTES : 1);
         const InnerLiteral default_inner = regselect_set_inner_literal(i < 2 ? InnerLiteral::AUTO : InnerLiteral::ALWAYS);
-        selectors[i] = regmatcher(reference.re);
+        selectors[i] = regmatcher(reference.get());
         regselect_set_inner_literal(default_inner);
         regselect_set_cache_bytes(default_cache);
     }
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char* line = base + offset;
         const std::string_view line_text(line);
 
-        const int reference_result = reference_search(reference.re, line, with_prefilters);
+        const int reference_result = reference_search(reference.get(), line, with_prefilters);
         if (reference_result == REFERENCE_GAVE_UP) break;
         for (RegMatcher* selector : selectors) {
             const int selected = regselect_line(selector, line, line_text.size());
@@ -159,25 +159,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         selection_buffer += '\n';
         for (size_t variant = 0; variant < VARIANTS; ++variant) {
             const MemoBudget default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant]);
-            const int real_result = regsearch(real[variant].re, line);
+            const int real_result = regsearch(real[variant].get(), line);
             regsearch_set_memo_budget(default_budget);
             if (!MessageLog::messages.empty())
                 fuzz_fail("pattern \"%s\" on line \"%s\": the engine reported \"%s\"", escape_bytes(pattern).c_str(),
                           escape_bytes(line_text).c_str(), escape_bytes(MessageLog::messages[0]).c_str());
-            if (real_result != reference_result || !same_slots(real[variant].re, reference.re)) {
+            if (real_result != reference_result || !same_slots(real[variant].get(), reference.get())) {
                 char what[96];
                 std::snprintf(what, sizeof what, "regsearch (memo budget %zu bytes) and the reference matcher disagree",
                               MEMO_BUDGETS[variant].bytes);
-                report(what, pattern, line_text, base, {"real", real_result, real[variant].re},
-                       {"reference", reference_result, reference.re});
+                report(what, pattern, line_text, base, {"real", real_result, real[variant].get()},
+                       {"reference", reference_result, reference.get()});
             }
         }
 
-        const int plain_result = reference_search(plain.re, line, no_prefilters);
+        const int plain_result = reference_search(plain.get(), line, no_prefilters);
         if (plain_result == REFERENCE_GAVE_UP) continue;
-        if (plain_result != reference_result || (plain_result == 1 && !same_slots(plain.re, reference.re)))
+        if (plain_result != reference_result || (plain_result == 1 && !same_slots(plain.get(), reference.get())))
             report("the search hints changed the result", pattern, line_text, base,
-                   {"reference", reference_result, reference.re}, {"plain", plain_result, plain.re});
+                   {"reference", reference_result, reference.get()}, {"plain", plain_result, plain.get()});
     }
 
     // The lines searched so far, as one buffer: every matching line, in order, no other.

@@ -133,7 +133,7 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
     const std::string* regex_source = nullptr;
     const std::string* sub_template = nullptr;
     std::string source_text, template_text;
-    RegexpBlock pattern(nullptr);
+    RegexpPtr pattern;
 
     for (const std::string& arg : args) {
         if (arg == "-?") {
@@ -152,14 +152,14 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
             source_text = arg.substr(4);
             regex_source = &source_text;
             MessageLog::install();
-            RegexpBlock compiled(regcompile(source_text.c_str()));
-            if (compiled.re == nullptr) {
+            RegexpPtr compiled(regcompile(source_text.c_str()));
+            if (compiled == nullptr) {
                 expected.status = 1;
                 expected.reads_input = false;
                 expected.message = MessageLog::messages.empty() ? "" : MessageLog::messages[0];
                 return expected;
             }
-            std::swap(pattern.re, compiled.re);
+            std::swap(pattern, compiled);
         }
         if (regex_options_known && starts_with_word(arg, "-sub")) {
             template_text = arg.substr(4);
@@ -168,18 +168,18 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
         if (finds.size() < size_t(MAX_FIND_STRINGS) && starts_with_word(arg, "-f")) finds.push_back(arg.substr(2));
     }
 
-    if (pattern.re != nullptr && !finds.empty()) {
+    if (pattern != nullptr && !finds.empty()) {
         expected.notes += "WARNING: -reg specified: ignoring -f...\n";
         finds.clear();
     }
     if (ignore_case) {
         for (std::string& find : finds) find = lowered(find);
     }
-    if (sub_template != nullptr && pattern.re == nullptr) expected.notes += "WARNING: -reg not specified: ignoring -sub...\n";
+    if (sub_template != nullptr && pattern == nullptr) expected.notes += "WARNING: -reg not specified: ignoring -sub...\n";
     if (verbose) {
         expected.notes += "Match ";
         if (invert) expected.notes += "NOT ";
-        if (pattern.re != nullptr) {
+        if (pattern != nullptr) {
             expected.notes += "regular expression \"" + *regex_source + "\" ";
             if (sub_template != nullptr) expected.notes += ", replace with \"" + *sub_template + "\" ";
         }
@@ -202,7 +202,7 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
     settings.to_upper = to_upper;
     settings.find_count = int32_t(finds.size());
     std::copy(finds.begin(), finds.end(), settings.find_strings.begin());
-    if (pattern.re != nullptr) {
+    if (pattern != nullptr) {
         settings.regex_source = *regex_source;
         settings.pattern.reset(regcompile(regex_source->c_str()));
         if (sub_template != nullptr) settings.sub_template = *sub_template;

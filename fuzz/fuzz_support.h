@@ -49,15 +49,6 @@ struct MessageLog {
     }
 };
 
-// RegexpBlock owns a compiled pattern (one malloc'd block, released with free).
-struct RegexpBlock {
-    Regexp* re = nullptr;
-    explicit RegexpBlock(Regexp* compiled) : re(compiled) {}
-    ~RegexpBlock() { std::free(re); }
-    RegexpBlock(const RegexpBlock&) = delete;
-    RegexpBlock& operator=(const RegexpBlock&) = delete;
-};
-
 // split_at_nul returns the first max_fields NUL-separated fields of data; the last field
 // takes the rest, NULs included. Missing fields are empty.
 inline std::vector<std::string> split_at_nul(const uint8_t* data, size_t size, size_t max_fields) {

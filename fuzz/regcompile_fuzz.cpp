@@ -68,14 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view pattern(text.get(), length);
 
     MessageLog::install();
-    RegexpBlock first(regcompile(text.get()));
+    RegexpPtr first(regcompile(text.get()));
     const std::vector<std::string> first_messages = MessageLog::messages;
 
-    if (first.re != nullptr) {
+    if (first != nullptr) {
         if (!first_messages.empty())
             fuzz_fail("pattern \"%s\" compiled but reported \"%s\"", escape_bytes(pattern).c_str(),
                       escape_bytes(first_messages[0]).c_str());
-        const ProgramShape shape = check_program(first.re, pattern);
+        const ProgramShape shape = check_program(first.get(), pattern);
         if (shape.groups != count_groups(pattern))
             fuzz_fail("pattern \"%s\" has %d groups in its program, %d '(' in the text", escape_bytes(pattern).c_str(),
                       shape.groups, count_groups(pattern));
@@ -87,24 +87,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       escape_bytes(first_messages[0]).c_str());
     }
 
-    if (!has_meta_char(pattern) && length <= LONGEST_PLAIN_PATTERN && first.re == nullptr)
+    if (!has_meta_char(pattern) && length <= LONGEST_PLAIN_PATTERN && first == nullptr)
         fuzz_fail("plain pattern \"%s\" did not compile", escape_bytes(pattern).c_str());
 
     MessageLog::install();
-    RegexpBlock second(regcompile(text.get()));
-    if ((first.re == nullptr) != (second.re == nullptr) || MessageLog::messages != first_messages)
+    RegexpPtr second(regcompile(text.get()));
+    if ((first == nullptr) != (second == nullptr) || MessageLog::messages != first_messages)
         fuzz_fail("pattern \"%s\" compiled differently the second time", escape_bytes(pattern).c_str());
-    if (first.re != nullptr) {
-        const size_t program_size = __sanitizer_get_allocated_size(first.re) - sizeof(Regexp);
-        const bool same_hints = first.re->first_char == second.re->first_char &&
-                                first.re->anchored == second.re->anchored &&
-                                first.re->must_length == second.re->must_length &&
-                                (first.re->must_text == nullptr) == (second.re->must_text == nullptr) &&
-                                (first.re->must_text == nullptr ||
-                                 first.re->must_text - reinterpret_cast<const char*>(first.re->program) ==
-                                     second.re->must_text - reinterpret_cast<const char*>(second.re->program));
-        if (__sanitizer_get_allocated_size(second.re) != __sanitizer_get_allocated_size(first.re) ||
-            std::memcmp(first.re->program, second.re->program, program_size) != 0 || !same_hints)
+    if (first != nullptr) {
+        const size_t program_size = __sanitizer_get_allocated_size(first.get()) - sizeof(Regexp);
+        const bool same_hints = first->first_char == second->first_char &&
+                                first->anchored == second->anchored &&
+                                first->must_length == second->must_length &&
+                                (first->must_text == nullptr) == (second->must_text == nullptr) &&
+                                (first->must_text == nullptr ||
+                                 first->must_text - reinterpret_cast<const char*>(first->program) ==
+                                     second->must_text - reinterpret_cast<const char*>(second->program));
+        if (__sanitizer_get_allocated_size(second.get()) != __sanitizer_get_allocated_size(first.get()) ||
+            std::memcmp(first->program, second->program, program_size) != 0 || !same_hints)
             fuzz_fail("pattern \"%s\" compiled to a different program the second time", escape_bytes(pattern).c_str());
     }
 

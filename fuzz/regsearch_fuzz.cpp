@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = line_text.size();
 
     MessageLog::install();
-    RegexpBlock compiled(regcompile(pattern.get()));
-    Regexp* re = compiled.re;
+    RegexpPtr compiled(regcompile(pattern.get()));
+    Regexp* re = compiled.get();
     if (re == nullptr) {
         regsethook(nullptr);
         return 0;

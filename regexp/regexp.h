@@ -1,7 +1,8 @@
 // regexp.h: the public face of Quarnel's regular-expression engine.
 //
 // A pattern is compiled once by regcompile into a Regexp: one malloc'd block holding the
-// record and its byte-coded program, released by the caller with free(). regsearch runs
+// record and its byte-coded program, released by the caller with free() (or held in a
+// RegexpPtr, which does that; RegMatcherPtr likewise owns a RegMatcher). regsearch runs
 // the program over one NUL-terminated line and leaves the whole match and up to nine
 // groups in the record's slots; regsub / regsub_bounded expand a template from them.
 // For selection alone, regmatcher prepares a compiled pattern once (a lazy DFA and a
@@ -15,6 +16,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 // Slot 0 is the whole match, slots 1 to 9 the groups.
 constexpr int REGEXP_GROUPS = 10;
@@ -34,6 +37,12 @@ using RegErrorHook = void (*)(const char* message);
 
 // regcompile compiles pattern into a new Regexp, or reports one message and returns null.
 Regexp* regcompile(const char* pattern);
+
+// RegexpFree releases a compiled pattern, one malloc'd block; RegexpPtr owns one.
+struct RegexpFree {
+    void operator()(Regexp* prog) const { std::free(prog); }
+};
+using RegexpPtr = std::unique_ptr<Regexp, RegexpFree>;
 
 // regsearch returns 1 when prog matches somewhere in line, leaving the slots set; 0 otherwise.
 int regsearch(Regexp* prog, const char* line);
@@ -63,6 +72,12 @@ RegMatcher* regmatcher(const Regexp* prog);
 
 // regmatcher_free releases matcher; null is allowed.
 void regmatcher_free(RegMatcher* matcher);
+
+// RegMatcherFree releases a selection matcher; RegMatcherPtr owns one.
+struct RegMatcherFree {
+    void operator()(RegMatcher* matcher) const { regmatcher_free(matcher); }
+};
+using RegMatcherPtr = std::unique_ptr<RegMatcher, RegMatcherFree>;
 
 // regselect returns the start of the first line in [begin, end) that contains a match, or
 // null when no line does. The region holds whole lines, each ended by '\n' (a last line

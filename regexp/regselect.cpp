@@ -97,13 +97,9 @@ struct RegMatcher {
         size_t spellings = 0;  // the literals the search looks for
         bool failed = false;  // it stopped paying; not offered again until the DFA has run alone a while
     };
-    struct FreeDeleter {
-        void operator()(Regexp* prog) const { std::free(prog); }
-    };
-
     RegMatcherConfig config;
     SelectStrategy strategy = SelectStrategy::BACKTRACK;
-    std::unique_ptr<Regexp, FreeDeleter> backtracker;  // private copy: record and program
+    RegexpPtr backtracker;  // private copy: record and program
     ProgramAnalysis analysis;
     LazyDfa dfa;
     std::vector<char> line_copy;  // a NUL-terminated copy of a line for the backtracker

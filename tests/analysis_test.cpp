@@ -18,7 +18,6 @@
 #include "regexp/regexp.h"
 #include "support/capture_hook.h"
 #include "support/random_regex.h"
-#include "support/regexp_ptr.h"
 
 namespace {
 

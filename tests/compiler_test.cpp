@@ -19,7 +19,6 @@
 #include "support/program_check.h"
 #include "support/program_dump.h"
 #include "support/random_regex.h"
-#include "support/regexp_ptr.h"
 
 namespace {
 

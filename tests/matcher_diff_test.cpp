@@ -32,13 +32,13 @@
 #include <vector>
 
 #include "regexp/program.h"
+#include "regexp/regexp.h"
 #include "regexp/regsearch_tuning.h"
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
 #include "support/capture_hook.h"
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
-#include "support/regexp_ptr.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include "regexp/program.h"
 #include "regexp/regexp.h"
 #include "support/capture_hook.h"
-#include "support/regexp_ptr.h"
 
 namespace {
 

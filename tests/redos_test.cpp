@@ -24,7 +24,6 @@
 #include "support/capture_hook.h"
 #include "support/end_to_end.h"
 #include "support/reference_matcher.h"
-#include "support/regexp_ptr.h"
 
 namespace {
 

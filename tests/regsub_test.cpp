@@ -16,7 +16,6 @@
 #include "regexp/regexp.h"
 #include "support/capture_hook.h"
 #include "support/program_dump.h"
-#include "support/regexp_ptr.h"
 
 namespace {
 
