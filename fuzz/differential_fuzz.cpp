@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "support/capture_hook.h"
 #include "regexp/regsearch_tuning.h"
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
@@ -110,12 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(buffer.get(), joined.data(), joined.size());
     const char* base = buffer.get();
 
-    MessageLog::install();
+    CaptureHook hook;
     RegexpPtr reference(regcompile(pattern.c_str()));
-    if (reference == nullptr) {
-        regsethook(nullptr);
-        return 0;
-    }
+    if (reference == nullptr) return 0;
     RegexpPtr plain(regcompile(pattern.c_str()));
     RegexpPtr real[VARIANTS] = {RegexpPtr(regcompile(pattern.c_str())), RegexpPtr(regcompile(pattern.c_str())),
                                   RegexpPtr(regcompile(pattern.c_str()))};
@@ -161,9 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const MemoBudget default_budget = regsearch_set_memo_budget(MEMO_BUDGETS[variant]);
             const int real_result = regsearch(real[variant].get(), line);
             regsearch_set_memo_budget(default_budget);
-            if (!MessageLog::messages.empty())
+            if (!reported.empty())
                 fuzz_fail("pattern \"%s\" on line \"%s\": the engine reported \"%s\"", escape_bytes(pattern).c_str(),
-                          escape_bytes(line_text).c_str(), escape_bytes(MessageLog::messages[0]).c_str());
+                          escape_bytes(line_text).c_str(), escape_bytes(reported[0]).c_str());
             if (real_result != reference_result || !same_slots(real[variant].get(), reference.get())) {
                 char what[96];
                 std::snprintf(what, sizeof what, "regsearch (memo budget %zu bytes) and the reference matcher disagree",
@@ -198,11 +196,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzz_fail("pattern \"%s\": regselect over the buffer selected %zu lines, the reference matched %zu",
                       escape_bytes(pattern).c_str(), selected.size(), expected_lines.size());
     }
-    if (!MessageLog::messages.empty())
+    if (!reported.empty())
         fuzz_fail("pattern \"%s\": the selection matcher reported \"%s\"", escape_bytes(pattern).c_str(),
-                  escape_bytes(MessageLog::messages[0]).c_str());
+                  escape_bytes(reported[0]).c_str());
     for (RegMatcher* selector : selectors) regmatcher_free(selector);
     scan_select_kernels(kernels);
-    regsethook(nullptr);
     return 0;
 }

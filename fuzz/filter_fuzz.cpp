@@ -38,6 +38,7 @@
 #include "filter/text_mode.h"
 #include "scan/scan.h"
 #include "fuzz_support.h"
+#include "support/capture_hook.h"
 #include "support/memory_streams.h"
 #include "support/windows_target.h"
 
@@ -151,12 +152,12 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
         if (regex_options_known && starts_with_word(arg, "-reg")) {
             source_text = arg.substr(4);
             regex_source = &source_text;
-            MessageLog::install();
+            CaptureHook hook;
             RegexpPtr compiled(regcompile(source_text.c_str()));
             if (compiled == nullptr) {
                 expected.status = 1;
                 expected.reads_input = false;
-                expected.message = MessageLog::messages.empty() ? "" : MessageLog::messages[0];
+                expected.message = reported.empty() ? "" : reported[0];
                 return expected;
             }
             std::swap(pattern, compiled);
@@ -193,7 +194,7 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
 
     // The lines themselves: the filter's plain line-at-a-time loop is the reference for the
     // block-wide loop that run_filter runs.
-    MessageLog::install();
+    CaptureHook hook;
     FilterSettings settings;
     settings.invert = invert;
     settings.ignore_case = ignore_case;
@@ -215,8 +216,7 @@ Expected model(const std::vector<std::string>& args, const std::string& input) {
     expected.out = out.text;
     expected.written = lines.lines_written;
     expected.read = lines.lines_read;
-    if (!MessageLog::messages.empty()) fuzz_fail("the engine reported \"%s\" in the model", MessageLog::messages[0].c_str());
-    regsethook(nullptr);
+    if (!reported.empty()) fuzz_fail("the engine reported \"%s\" in the model", reported[0].c_str());
     return expected;
 }
 

@@ -2,7 +2,6 @@
 //
 // - fuzz_fail prints what went wrong (with the input escaped) and aborts, so that libFuzzer
 //   records the input as a crash.
-// - MessageLog is an engine error hook that only collects the messages.
 // - check_program validates a compiled Regexp with the tests' validator
 //   (tests/support/program_check.h), the program's size taken from the sanitizer's
 //   allocator, and aborts on a breach. regcompile_fuzz runs it on every program; the other
@@ -38,16 +37,6 @@ inline void fuzz_fail(const char* format, ...) {
     std::fflush(stderr);
     std::abort();
 }
-
-// MessageLog collects what the engine reports; install() makes it the engine's hook.
-struct MessageLog {
-    static inline std::vector<std::string> messages;
-    static void hook(const char* message) { messages.emplace_back(message); }
-    static void install() {
-        messages.clear();
-        regsethook(hook);
-    }
-};
 
 // split_at_nul returns the first max_fields NUL-separated fields of data; the last field
 // takes the rest, NULs included. Missing fields are empty.

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
+#include "support/capture_hook.h"
 
 namespace {
 
@@ -67,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     text[length] = '\0';
     const std::string_view pattern(text.get(), length);
 
-    MessageLog::install();
+    CaptureHook hook;
     RegexpPtr first(regcompile(text.get()));
-    const std::vector<std::string> first_messages = MessageLog::messages;
+    const std::vector<std::string> first_messages = reported;
 
     if (first != nullptr) {
         if (!first_messages.empty())
@@ -90,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!has_meta_char(pattern) && length <= LONGEST_PLAIN_PATTERN && first == nullptr)
         fuzz_fail("plain pattern \"%s\" did not compile", escape_bytes(pattern).c_str());
 
-    MessageLog::install();
+    reported.clear();
     RegexpPtr second(regcompile(text.get()));
-    if ((first == nullptr) != (second == nullptr) || MessageLog::messages != first_messages)
+    if ((first == nullptr) != (second == nullptr) || reported != first_messages)
         fuzz_fail("pattern \"%s\" compiled differently the second time", escape_bytes(pattern).c_str());
     if (first != nullptr) {
         const size_t program_size = __sanitizer_get_allocated_size(first.get()) - sizeof(Regexp);
@@ -107,7 +108,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::memcmp(first->program, second->program, program_size) != 0 || !same_hints)
             fuzz_fail("pattern \"%s\" compiled to a different program the second time", escape_bytes(pattern).c_str());
     }
-
-    regsethook(nullptr);
     return 0;
 }

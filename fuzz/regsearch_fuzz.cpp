@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "support/capture_hook.h"
 
 namespace {
 
@@ -82,18 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::unique_ptr<char[]> tmpl = exact_copy(tmpl_text);
     const size_t length = line_text.size();
 
-    MessageLog::install();
+    CaptureHook hook;
     RegexpPtr compiled(regcompile(pattern.get()));
     Regexp* re = compiled.get();
-    if (re == nullptr) {
-        regsethook(nullptr);
-        return 0;
-    }
+    if (re == nullptr) return 0;
     const ProgramShape shape = check_program(re, fields[0]);
     auto no_messages = [&](const char* step) {
-        if (!MessageLog::messages.empty())
+        if (!reported.empty())
             fuzz_fail("pattern \"%s\" on line \"%s\": %s reported \"%s\"", escape_bytes(fields[0]).c_str(),
-                      escape_bytes(line_text).c_str(), step, escape_bytes(MessageLog::messages[0]).c_str());
+                      escape_bytes(line_text).c_str(), step, escape_bytes(reported[0]).c_str());
     };
 
     const int matched = regsearch(re, line.get());
@@ -108,10 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcmp(ends, re->match_end, sizeof ends) != 0)
         fuzz_fail("pattern \"%s\" on line \"%s\": a second search gave another result", escape_bytes(fields[0]).c_str(),
                   escape_bytes(line_text).c_str());
-    if (matched == 0) {
-        regsethook(nullptr);
-        return 0;
-    }
+    if (matched == 0) return 0;
     check_slots(re, line.get(), length, shape.groups, fields[0]);
 
     // Measure: a destination of size 0 gets nothing and learns the size.
@@ -147,7 +142,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::memcmp(large.get(), exact.get(), needed) != 0 ||
         std::string_view(large.get() + needed, MARGIN) != std::string(MARGIN, 'M'))
         fuzz_fail("template \"%s\": regsub and regsub_bounded disagree", escape_bytes(tmpl_text).c_str());
-
-    regsethook(nullptr);
     return 0;
 }

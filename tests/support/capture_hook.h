@@ -3,7 +3,8 @@
 // The engine reports its failures through the hook installed with regsethook; the tests
 // install capture_message and compare what arrived in `reported` byte for byte. CaptureHook
 // does both for a scope. Used by compiler_test, regsub_test, matcher_test,
-// matcher_diff_test and redos_test. Test-only code.
+// matcher_diff_test, redos_test and the fuzz targets. Header-only, so that the fuzz
+// targets use it without the rest of the test support. Test-only code.
 #pragma once
 
 #include <string>
