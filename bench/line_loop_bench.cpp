@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/line_loop.h"
+#include "filter/filter_lines.h"
 #include "filter/output_buffer.h"
 #include "filter/settings.h"
 #include "filter/stream.h"

@@ -18,8 +18,8 @@
 // it writes: a stretch written whole is checked for NULs in the same pass that counts its
 // line feeds, and a line that matched is checked for a NUL before its end.
 //
-// filter_lines_by_line (line_loop.cpp) is the plain reference this loop is tested against
-// (tests/line_loop_test.cpp, fuzz/filter_fuzz.cpp).
+// filter_lines_by_line (tests/support/reference_loop.cpp) is the plain reference this loop
+// is tested against (tests/line_loop_test.cpp, fuzz/filter_fuzz.cpp).
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "filter/line_loop.h"
+#include "filter/filter_lines.h"
 #include "filter/line_writer.h"
 #include "filter/read_buffer.h"
 #include "filter/regex_options.h"

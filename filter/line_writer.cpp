@@ -1,10 +1,21 @@
-// line_writer.cpp: LineNumberText and LineWriter (line_writer.h).
+// line_writer.cpp: format_line_number, LineNumberText and LineWriter (line_writer.h).
 #include "filter/line_writer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
-#include "filter/line_loop.h"
+size_t format_line_number(uint64_t number, char* text) {
+    char digits[20];
+    char* digits_end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    size_t count = static_cast<size_t>(digits_end - digits);
+    size_t pad = count < 5 ? 5 - count : 0;
+    std::memset(text, ' ', pad);
+    std::memcpy(text + pad, digits, count);
+    text[pad + count] = ':';
+    text[pad + count + 1] = ' ';
+    return pad + count + 2;
+}
 
 std::string_view LineNumberText::text(uint64_t number) {
     if (number == number_ + 1)

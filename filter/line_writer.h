@@ -17,6 +17,13 @@
 #include "filter/settings.h"
 #include "scan/scan.h"
 
+// LINE_NUMBER_TEXT_SIZE is enough for format_line_number's text of any 64-bit number.
+constexpr size_t LINE_NUMBER_TEXT_SIZE = 24;
+
+// format_line_number writes number right-aligned in at least five columns followed by ": "
+// (no NUL) and returns how many bytes it wrote.
+size_t format_line_number(uint64_t number, char* text);
+
 // LineNumberText is the "%5u: " prefix of the current line number, kept as text: moving
 // on by one line changes the last digit or carries, instead of formatting anew.
 class LineNumberText {

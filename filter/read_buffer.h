@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "filter/line_loop.h"
+#include "filter/filter_lines.h"
 
 // ReadBuffer holds the input read but not yet processed, [begin, end): the start of a line
 // not yet complete. Each read goes right after it and, when it is short (the usual partial

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 
-#include "filter/line_loop.h"
 #include "regexp/regexp.h"
 
 void driver_regex_error(const char* message) {

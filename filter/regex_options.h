@@ -43,6 +43,10 @@ std::string describe_pattern(const FilterSettings& settings);
 // of a finished run fires in a later engine call of the same process.
 void release_regex_state(const FilterSettings& settings);
 
+// LINE_BUFFER_SIZE is the size a line area starts at (text plus its NUL). Areas grow to
+// hold the longest line or expansion met, so no line is ever cut.
+constexpr size_t LINE_BUFFER_SIZE = 10240;
+
 // TemplateExpander expands a template into an area of its own that starts at
 // LINE_BUFFER_SIZE bytes and grows to hold any expansion whole.
 class TemplateExpander {

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <new>
 
-#include "filter/line_loop.h"
+#include "filter/filter_lines.h"
 #include "filter/output_buffer.h"
 #include "filter/platform.h"
 #include "filter/regex_options.h"

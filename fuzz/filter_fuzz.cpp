@@ -33,13 +33,13 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/line_loop.h"
 #include "filter/run.h"
 #include "filter/text_mode.h"
 #include "scan/scan.h"
 #include "fuzz_support.h"
 #include "support/capture_hook.h"
 #include "support/memory_streams.h"
+#include "support/reference_loop.h"
 #include "support/windows_target.h"
 
 namespace {

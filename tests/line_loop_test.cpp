@@ -20,12 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "filter/line_loop.h"
+#include "filter/filter_lines.h"
+#include "filter/line_writer.h"
 #include "filter/run.h"
 #include "regexp/regexp.h"
 #include "scan/scan.h"
 #include "support/memory_streams.h"
 #include "support/random_regex.h"
+#include "support/reference_loop.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// line_loop.cpp: filter_lines_by_line, the plain loop kept as the reference for the
-// block-wide filter_lines (block_loop.cpp).
+// reference_loop.cpp: filter_lines_by_line (reference_loop.h), the plain loop kept as the
+// reference for the block-wide filter_lines (filter/block_loop.cpp).
 //
 // Input is read in large blocks into one buffer and every line is processed where it lies:
 // memchr finds the line feed, which is overwritten with a NUL so the line is a C string
@@ -8,14 +8,14 @@
 // length are held whole and nothing is allocated per line. Output goes through an
 // OutputBuffer that is flushed before every read. With -reg the pattern decides instead of
 // the find strings, and with -sub a matched line is replaced by its expansion.
-#include "filter/line_loop.h"
+#include "support/reference_loop.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "filter/line_writer.h"
 #include "filter/regex_options.h"
 #include "regexp/regexp.h"
 
@@ -164,18 +164,6 @@ private:
 };
 
 }  // namespace
-
-size_t format_line_number(uint64_t number, char* text) {
-    char digits[20];
-    char* digits_end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    size_t count = static_cast<size_t>(digits_end - digits);
-    size_t pad = count < 5 ? 5 - count : 0;
-    std::memset(text, ' ', pad);
-    std::memcpy(text + pad, digits, count);
-    text[pad + count] = ':';
-    text[pad + count + 1] = ' ';
-    return pad + count + 2;
-}
 
 LoopResult filter_lines_by_line(const FilterSettings& settings, InputSource& in, OutputBuffer& out) {
     LineProcessor processor(settings, out);
