@@ -20,6 +20,7 @@
 
 #include "filter/filter_lines.h"
 #include "filter/output_buffer.h"
+#include "filter/regex_options.h"
 #include "filter/settings.h"
 #include "filter/stream.h"
 
@@ -117,7 +118,7 @@ FilterSettings settings_from(std::vector<std::string> words) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     FilterSettings settings;
-    parse_arguments(static_cast<int>(words.size()), argv.data(), settings);
+    parse_arguments(static_cast<int>(words.size()), argv.data(), settings, compile_pattern);
     finish_settings(settings);
     return settings;
 }

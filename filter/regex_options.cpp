@@ -1,4 +1,4 @@
-// regex_options.cpp: -reg, -sub, the engine's error hook and the two warnings.
+// regex_options.cpp: compiling a -reg pattern, the engine's error hook, template expansion.
 //
 // The hook throws instead of exiting so that a run can end early without ending the
 // process: run_filter catches RegexRunAborted, flushes what the loop already wrote and
@@ -14,33 +14,11 @@ void driver_regex_error(const char* message) {
     throw RegexRunAborted{};
 }
 
-void apply_regex_options(const char* arg, FilterSettings& settings) {
-    if (option_starts_with(arg, "-reg")) {
-        settings.regex_source = std::string(arg + 4);
-        regsethook(driver_regex_error);
-        // An earlier pattern is released first; it is no longer used by anything.
-        settings.pattern.reset();
-        settings.pattern.reset(regcompile(settings.regex_source->c_str()));
-    }
-    if (option_starts_with(arg, "-sub")) settings.sub_template = std::string(arg + 4);
-}
-
-void warn_pattern_with_find_strings(FilterSettings& settings) {
-    if (settings.pattern && settings.find_count > 0) {
-        std::fputs("WARNING: -reg specified: ignoring -f...\n", stderr);
-        settings.find_count = 0;
-    }
-}
-
-void warn_template_without_pattern(const FilterSettings& settings) {
-    if (settings.sub_template && !settings.pattern) std::fputs("WARNING: -reg not specified: ignoring -sub...\n", stderr);
-}
-
-std::string describe_pattern(const FilterSettings& settings) {
-    if (!settings.pattern) return {};
-    std::string text = "regular expression \"" + *settings.regex_source + "\" ";
-    if (settings.sub_template) text += ", replace with \"" + *settings.sub_template + "\" ";
-    return text;
+void compile_pattern(FilterSettings& settings) {
+    regsethook(driver_regex_error);
+    // An earlier pattern is released first; it is no longer used by anything.
+    settings.pattern.reset();
+    settings.pattern.reset(regcompile(settings.regex_source->c_str()));
 }
 
 void release_regex_state(const FilterSettings& settings) {

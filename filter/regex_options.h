@@ -1,21 +1,18 @@
-// regex_options.h: -reg and -sub, the line filter's side of the regular-expression engine.
+// regex_options.h: the line filter's adapter to the regular-expression engine.
 //
-// apply_regex_options is one of the argument tests (it compiles a -reg pattern at once),
-// the two warn_ functions are adjustments made after the last argument, describe_pattern
-// is the pattern's piece of the run description, and TemplateExpander rewrites a matched
-// line from a -sub template. driver_regex_error is the engine's error hook: it writes the
-// message and throws RegexRunAborted, which only run_filter catches; run_filter then
-// flushes the output written so far and returns status 1. Covered end to end by
-// tests/regex_options_test.cpp.
+// compile_pattern turns a -reg text into the compiled pattern that FilterSettings owns (it
+// is the compiler parse_arguments is given, settings.h), TemplateExpander rewrites a
+// matched line from a -sub template, and driver_regex_error is the engine's error hook: it
+// writes the message and throws RegexRunAborted, which only run_filter catches; run_filter
+// then flushes the output written so far and returns status 1. release_regex_state undoes
+// what a run did to the engine. Covered end to end by tests/regex_options_test.cpp.
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <vector>
 
 #include "filter/settings.h"
-
-struct Regexp;
+#include "regexp/regexp.h"
 
 // RegexRunAborted ends a run after the engine reported an error. It deliberately derives
 // from nothing, so no handler for std::exception can swallow it on the way to run_filter.
@@ -25,19 +22,10 @@ struct RegexRunAborted {};
 // ends the run with status 1 by throwing RegexRunAborted. It never returns.
 [[noreturn]] void driver_regex_error(const char* message);
 
-// apply_regex_options makes the -reg and -sub tests on one argument. For -reg it installs
-// driver_regex_error and compiles the pattern, which throws when the pattern is invalid.
-void apply_regex_options(const char* arg, FilterSettings& settings);
-
-// warn_pattern_with_find_strings drops the find strings when a pattern is present, with a
-// warning: the pattern alone selects.
-void warn_pattern_with_find_strings(FilterSettings& settings);
-
-// warn_template_without_pattern warns that a -sub without a -reg is never used.
-void warn_template_without_pattern(const FilterSettings& settings);
-
-// describe_pattern returns the pattern's piece of the run description, or "" without one.
-std::string describe_pattern(const FilterSettings& settings);
+// compile_pattern installs driver_regex_error and compiles settings.regex_source into
+// settings.pattern, releasing an earlier pattern first. A pattern that does not compile
+// throws, through the hook.
+void compile_pattern(FilterSettings& settings);
 
 // release_regex_state uninstalls the error hook if this run installed it, so that no hook
 // of a finished run fires in a later engine call of the same process.

@@ -64,7 +64,7 @@ int run_filter(int argc, char** argv, InputSource& in, OutputSink& out) {
     } release{settings};
     OutputBuffer output(out);
     try {
-        if (!parse_arguments(argc, argv, settings)) {
+        if (!parse_arguments(argc, argv, settings, compile_pattern)) {
             print_usage(program_path);
             return 1;
         }

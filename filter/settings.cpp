@@ -1,15 +1,13 @@
-// settings.cpp: banner, usage text, argument tests, run description.
+// settings.cpp: banner, usage text, argument tests, the warnings, run description.
 //
 // Every argument is run through every test in a fixed order; the option words are such
 // that at most one test fires. An option's value is the rest of the same argument, and an
 // argument that passes no test is ignored without a message. Covered by
-// tests/cli_test.cpp.
+// tests/cli_test.cpp and tests/regex_options_test.cpp.
 #include "filter/settings.h"
 
 #include <cstdio>
 #include <cstring>
-
-#include "filter/regex_options.h"
 
 namespace {
 
@@ -17,6 +15,28 @@ unsigned char ascii_lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? sta
 
 // BANNER_NOTICE is the short notice between the tool name and the help hint.
 constexpr const char* BANNER_NOTICE = "text line filter, version 1.0";
+
+// warn_pattern_with_find_strings drops the find strings when a pattern is present, with a
+// warning: the pattern alone selects.
+void warn_pattern_with_find_strings(FilterSettings& settings) {
+    if (settings.pattern && settings.find_count > 0) {
+        std::fputs("WARNING: -reg specified: ignoring -f...\n", stderr);
+        settings.find_count = 0;
+    }
+}
+
+// warn_template_without_pattern warns that a -sub without a -reg is never used.
+void warn_template_without_pattern(const FilterSettings& settings) {
+    if (settings.sub_template && !settings.pattern) std::fputs("WARNING: -reg not specified: ignoring -sub...\n", stderr);
+}
+
+// describe_pattern returns the pattern's piece of the run description, or "" without one.
+std::string describe_pattern(const FilterSettings& settings) {
+    if (!settings.pattern) return {};
+    std::string text = "regular expression \"" + *settings.regex_source + "\" ";
+    if (settings.sub_template) text += ", replace with \"" + *settings.sub_template + "\" ";
+    return text;
+}
 
 }  // namespace
 
@@ -66,7 +86,7 @@ void print_usage(const char* program_path) {
                  program_path, program_path, program_path);
 }
 
-bool parse_arguments(int argc, char** argv, FilterSettings& settings) {
+bool parse_arguments(int argc, char** argv, FilterSettings& settings, PatternCompiler compile) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "-?") == 0) return false;
@@ -76,7 +96,11 @@ bool parse_arguments(int argc, char** argv, FilterSettings& settings) {
         if (option_equals(arg, "-ic")) settings.ignore_case = true;
         if (option_equals(arg, "-iv")) settings.invert = true;
         if (option_equals(arg, "-v")) settings.verbose = true;
-        apply_regex_options(arg, settings);
+        if (option_starts_with(arg, "-reg")) {
+            settings.regex_source = std::string(arg + 4);
+            compile(settings);
+        }
+        if (option_starts_with(arg, "-sub")) settings.sub_template = std::string(arg + 4);
         if (settings.find_count < MAX_FIND_STRINGS && option_starts_with(arg, "-f")) {
             settings.find_strings[settings.find_count] = arg + 2;
             ++settings.find_count;

@@ -3,7 +3,10 @@
 // parse_arguments turns the argument vector into FilterSettings, finish_settings adjusts
 // them once after the last argument, and describe_run gives the -v description. The
 // banner and the usage text live here too. run_filter (run.h) calls them in that order;
-// tests/cli_test.cpp covers them end to end.
+// tests/cli_test.cpp and tests/regex_options_test.cpp cover them end to end. What a -reg
+// pattern becomes is the engine's business: parse_arguments is given the compiler
+// (compile_pattern, regex_options.h), so the command line knows nothing of the engine
+// beyond the owning pointer.
 #pragma once
 
 #include <array>
@@ -38,12 +41,19 @@ void print_banner(const char* program_path);
 // print_usage writes the usage text to the error stream.
 void print_usage(const char* program_path);
 
-// parse_arguments examines argv[1] to argv[argc - 1] in order and fills settings. It returns
+// PatternCompiler compiles settings.regex_source into settings.pattern, or ends the run when
+// it does not compile (compile_pattern, regex_options.h).
+using PatternCompiler = void (*)(FilterSettings& settings);
+
+// parse_arguments examines argv[1] to argv[argc - 1] in order and fills settings. Each -reg
+// pattern is compiled by compile as soon as it is read, so that one that does not compile
+// ends the run before a later argument (another -reg, a "-?") is looked at. It returns
 // false when it met "-?": the caller then writes the usage text and ends with status 1.
-bool parse_arguments(int argc, char** argv, FilterSettings& settings);
+bool parse_arguments(int argc, char** argv, FilterSettings& settings, PatternCompiler compile);
 
 // finish_settings makes the adjustments due after the last argument: the warnings about
-// options that cancel each other and the lower-casing of the find strings under -ic.
+// options that cancel each other (a pattern drops the find strings; a template without a
+// pattern is never used) and the lower-casing of the find strings under -ic.
 void finish_settings(FilterSettings& settings);
 
 // describe_run returns the -v description of the run, line end included.

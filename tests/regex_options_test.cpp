@@ -172,7 +172,8 @@ TEST(RegexOptionsInProcess, CompileErrorRunsRepeat) {
 // ends the run instead of the expander using a half-written area.
 TEST(RegexOptionsInProcess, DamagedMatchStringEndsTheRun) {
     FilterSettings settings;
-    apply_regex_options("-reg(b+)", settings);
+    settings.regex_source = "(b+)";
+    compile_pattern(settings);
     ASSERT_NE(settings.pattern, nullptr);
     char line[] = "abbbc";
     ASSERT_EQ(regsearch(settings.pattern.get(), line), 1);
