@@ -11,6 +11,8 @@
 // lines the DFA gives up on) must select exactly the lines the reference matches, one line
 // at a time and over a buffer of the whole sequence (with NUL bytes and junk after them),
 // also with its cache shrunk until it gives up, its prefilter off and the plain kernels.
+// The comparison itself is PatternDiff (tests/support/matcher_diff.h), which
+// fuzz/differential_fuzz.cpp runs too; this suite feeds it its cases.
 //
 // Cases: seeded random patterns and lines (QUARNEL_DIFF_SEED, QUARNEL_DIFF_COUNT), every
 // pattern of up to five tokens against every {a,b} line of up to four bytes, hand-picked
@@ -25,9 +27,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +36,7 @@
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
 #include "support/capture_hook.h"
+#include "support/matcher_diff.h"
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
 
@@ -45,7 +45,6 @@ namespace {
 constexpr uint64_t DEFAULT_SEED = 20240917;
 constexpr uint64_t DEFAULT_PAIRS = 200000;
 constexpr int LINES_PER_PATTERN = 8;
-constexpr int MAX_REPORTED_FAILURES = 10;
 
 uint64_t environment_number(const char* name, uint64_t fallback) {
     const char* text = std::getenv(name);
@@ -59,285 +58,10 @@ uint64_t environment_number(const char* name, uint64_t fallback) {
     return value;
 }
 
-// The slots of a fresh record are unwritten: point them into a marker text, so that a
-// search that makes no try is seen to leave them alone.
-const char INITIAL_SLOTS[] = "0123456789abcdefghij";
+// report_failure makes each disagreement the shared check finds a failure of the test.
+void report_failure(const std::string& failure) { ADD_FAILURE() << failure; }
 
-void mark_initial_slots(Regexp* prog) {
-    for (int i = 0; i < REGEXP_GROUPS; ++i) {
-        prog->match_start[i] = INITIAL_SLOTS + i;
-        prog->match_end[i] = INITIAL_SLOTS + REGEXP_GROUPS + i;
-    }
-}
-
-// LineRun holds every line of one sequence alive, so that a slot can always be named by
-// the line it points into and its offset there.
-class LineRun {
-public:
-    const char* add(std::string line) {
-        lines_.push_back(std::move(line));
-        return lines_.back().c_str();
-    }
-
-    // last_size is the size of the last line added, bytes after a NUL included.
-    size_t last_size() const { return lines_.back().size(); }
-
-    // describe_slots renders the ten slots as "s-e" offsets into the current (last) line,
-    // "-" for none, and "@k:s-e" (k counting lines from 0, "init" for the marker) for
-    // positions in another text.
-    std::string describe_slots(const Regexp* prog) const {
-        std::string out;
-        for (int i = 0; i < REGEXP_GROUPS; ++i) {
-            if (i > 0) out += ' ';
-            const char* start = prog->match_start[i];
-            const char* end = prog->match_end[i];
-            if (start == nullptr && end == nullptr) {
-                out += '-';
-                continue;
-            }
-            out += name_position(start);
-            out += '-';
-            out += name_position(end);
-        }
-        return out;
-    }
-
-private:
-    std::string name_position(const char* pos) const {
-        if (pos == nullptr) return "null";
-        const std::less_equal<const char*> at_most;
-        for (size_t k = lines_.size(); k-- > 0;) {
-            const char* begin = lines_[k].c_str();
-            if (at_most(begin, pos) && at_most(pos, begin + lines_[k].size())) {
-                const std::string offset = std::to_string(pos - begin);
-                return k + 1 == lines_.size() ? offset : "@" + std::to_string(k) + ":" + offset;
-            }
-        }
-        if (at_most(INITIAL_SLOTS, pos) && at_most(pos, INITIAL_SLOTS + sizeof INITIAL_SLOTS - 1))
-            return "@init:" + std::to_string(pos - INITIAL_SLOTS);
-        return "@unknown";
-    }
-
-    std::deque<std::string> lines_;
-};
-
-struct Outcome {
-    int result = 0;
-    std::string slots;
-    std::vector<std::string> messages;
-};
-
-std::string describe_messages(const std::vector<std::string>& messages) {
-    std::string out;
-    for (const std::string& message : messages) out += "\"" + message + "\" ";
-    return out.empty() ? "none" : out;
-}
-
-// Tally counts what a run compared, so that a test can prove it was not vacuous.
-struct Tally {
-    uint64_t patterns = 0;
-    uint64_t refused = 0;
-    uint64_t pairs = 0;
-    uint64_t matches = 0;
-    uint64_t gave_up = 0;
-    uint64_t failures = 0;
-    uint64_t buffers = 0;             // sequences also selected as one buffer
-    uint64_t dfa_clears = 0;          // selection: times a DFA cache was cleared
-    uint64_t backtracked_lines = 0;   // selection: lines handed to the backtracker
-    uint64_t prefiltered = 0;         // selection: patterns with a literal prefilter
-    uint64_t split = 0;               // selection: patterns whose lines are decided around a literal
-    uint64_t split_lines = 0;         // selection: lines decided so
-    uint64_t split_fallbacks = 0;     // selection: of those, lines handed back to the DFA from their start
-};
-
-// PatternRun is one compiled pattern, three times over: the real matcher's copy, the
-// reference's, and the reference's without prefilters. Lines are fed in sequence.
-class PatternRun {
-public:
-    explicit PatternRun(std::string pattern, int64_t step_budget = REFERENCE_DEFAULT_BUDGET)
-        : pattern_(std::move(pattern)) {
-        reference_options_.step_budget = step_budget;
-        CaptureHook hook;
-        real_.reset(regcompile(pattern_.c_str()));
-        reference_.reset(regcompile(pattern_.c_str()));
-        unfiltered_.reset(regcompile(pattern_.c_str()));
-        if (real_ == nullptr) return;
-        EXPECT_TRUE(reference_ != nullptr && unfiltered_ != nullptr) << "compiling is not repeatable";
-        for (Regexp* prog : {real_.get(), reference_.get(), unfiltered_.get()}) mark_initial_slots(prog);
-    }
-
-    bool compiled() const { return real_ != nullptr && reference_ != nullptr && unfiltered_ != nullptr; }
-    Regexp* real() { return real_.get(); }
-    Regexp* reference() { return reference_.get(); }
-    const std::string& pattern() const { return pattern_; }
-
-    // check_line searches the next line with all three and reports any disagreement; it
-    // returns how many messages the reference reported. compare_message_counts: false for
-    // damaged programs, where the real matcher may report a node-walk message fewer times
-    // than the plain walk does.
-    size_t check_line(std::string line_text, Tally& tally, const std::string& context,
-                    bool compare_message_counts = true, bool check_unfiltered = true) {
-        const char* line = lines_.add(std::move(line_text));
-        Outcome real = run([&] { return regsearch(real_.get(), line); }, real_.get());
-        Outcome reference =
-            run([&] { return reference_search(reference_.get(), line, reference_options_); }, reference_.get());
-        if (reference.result == REFERENCE_GAVE_UP) {
-            ++tally.gave_up;
-            // The copies now differ in their slots; the rest of this sequence is unusable.
-            mark_initial_slots(real_.get());
-            mark_initial_slots(reference_.get());
-            return 0;
-        }
-        ++tally.pairs;
-        tally.matches += reference.result == 1;
-        check_selection(line, lines_.last_size(), reference.result, tally, context, compare_message_counts);
-
-        bool same = real.result == reference.result && real.slots == reference.slots;
-        if (compare_message_counts) {
-            same = same && real.messages == reference.messages;
-        } else {
-            same = same && real.messages.size() <= reference.messages.size() &&
-                   std::set<std::string>(real.messages.begin(), real.messages.end()) ==
-                       std::set<std::string>(reference.messages.begin(), reference.messages.end());
-        }
-        if (!same) fail(tally, context, line, "regsearch", real, "reference", reference);
-
-        if (!check_unfiltered) return reference.messages.size();
-        ReferenceOptions no_prefilters = reference_options_;
-        no_prefilters.use_prefilters = false;
-        Outcome unfiltered = run([&] { return reference_search(unfiltered_.get(), line, no_prefilters); },
-                                 unfiltered_.get());
-        if (unfiltered.result == REFERENCE_GAVE_UP) return reference.messages.size();
-        // Without the shortcuts every search makes tries, so leftover slots may differ;
-        // the result, and the slots of a match, may not.
-        if (unfiltered.result != reference.result || (reference.result == 1 && unfiltered.slots != reference.slots))
-            fail(tally, context, line, "reference with prefilters", reference, "reference without", unfiltered);
-        return reference.messages.size();
-    }
-
-    // real_slots names the real matcher's slots as describe_slots does.
-    std::string real_slots() const { return lines_.describe_slots(real_.get()); }
-
-    // check_buffer selects every line checked so far from one buffer, each line ended by
-    // '\n' and some given a NUL and junk after their text, and compares the lines selected
-    // with the reference's results. It also adds the selection counters to the tally.
-    void check_buffer(Tally& tally, const std::string& context, TestRandom& random) {
-        if (selector_ == nullptr || checked_.empty()) return;
-        std::string buffer;
-        std::vector<size_t> starts;
-        std::vector<size_t> expected;
-        for (size_t i = 0; i < checked_.size(); ++i) {
-            starts.push_back(buffer.size());
-            buffer += checked_[i].text;
-            if (checked_[i].text.find('\0') == std::string::npos && random.chance(10))
-                buffer += std::string(1, '\0') + random_line(random, pattern_);
-            buffer += '\n';
-            if (checked_[i].result == 1) expected.push_back(i);
-        }
-        std::vector<size_t> selected;
-        {
-            CaptureHook hook;
-            const char* end = buffer.data() + buffer.size();
-            for (const char* from = buffer.data(); from < end;) {
-                const char* found = regselect(selector_.get(), from, end);
-                if (found == nullptr) break;
-                const size_t offset = size_t(found - buffer.data());
-                const size_t index = size_t(std::find(starts.begin(), starts.end(), offset) - starts.begin());
-                selected.push_back(index);
-                if (index == starts.size()) break;  // not a line start: reported below
-                from = buffer.data() + (index + 1 < starts.size() ? starts[index + 1] : buffer.size());
-            }
-            if (!reported.empty() && messages_expected_ == 0) {
-                if (++tally.failures <= MAX_REPORTED_FAILURES)
-                    ADD_FAILURE() << context << ": regselect reported " << describe_messages(reported);
-            }
-        }
-        ++tally.buffers;
-        if (selected != expected && ++tally.failures <= MAX_REPORTED_FAILURES) {
-            std::string lines;
-            for (size_t i = 0; i < checked_.size(); ++i)
-                lines += "\n    " + std::to_string(i) + ": \"" + escape_bytes(checked_[i].text) + "\" -> " +
-                         std::to_string(checked_[i].result);
-            ADD_FAILURE() << context << ": regselect over a buffer\n  pattern \"" << escape_bytes(pattern_)
-                          << "\"\n  selected " << join_indices(selected) << ", expected " << join_indices(expected)
-                          << lines;
-        }
-        add_selection_counters(tally);
-    }
-
-    void add_selection_counters(Tally& tally) {
-        if (selector_ == nullptr || counted_) return;
-        counted_ = true;
-        const RegMatcherStats stats = regmatcher_stats(selector_.get());
-        tally.dfa_clears += stats.dfa.cache_clears;
-        tally.backtracked_lines += stats.backtracked_lines;
-        tally.prefiltered += !stats.literals.empty();
-        tally.split += !stats.inner_literal.empty();
-        tally.split_lines += stats.inner_lines;
-        tally.split_fallbacks += stats.inner_fallbacks;
-    }
-
-private:
-    static std::string join_indices(const std::vector<size_t>& indices) {
-        std::string out = "{";
-        for (size_t i : indices) out += (out.size() > 1 ? " " : "") + std::to_string(i);
-        return out + "}";
-    }
-
-    // check_selection compares regselect_line with the reference's result; the matcher is
-    // built at the first line, after any damage done to the record.
-    void check_selection(const char* line, size_t length, int expected, Tally& tally, const std::string& context,
-                         bool exact_messages) {
-        CaptureHook hook;
-        if (selector_ == nullptr) selector_.reset(regmatcher(real_.get()));
-        const int selected = regselect_line(selector_.get(), line, length);
-        messages_expected_ += !exact_messages;
-        if (selected != expected || (exact_messages && !reported.empty())) {
-            if (++tally.failures <= MAX_REPORTED_FAILURES)
-                ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
-                              << escape_bytes(std::string_view(line, length)) << "\"\n  regselect_line: " << selected
-                              << " messages " << describe_messages(reported) << "\n  reference: " << expected;
-        }
-        checked_.push_back({std::string(line, length), expected});
-    }
-
-    template <typename Search>
-    Outcome run(Search search, const Regexp* prog) {
-        CaptureHook hook;
-        Outcome outcome;
-        outcome.result = search();
-        outcome.slots = lines_.describe_slots(prog);
-        outcome.messages = reported;
-        return outcome;
-    }
-
-    void fail(Tally& tally, const std::string& context, const char* line, const char* left_name,
-              const Outcome& left, const char* right_name, const Outcome& right) {
-        if (++tally.failures > MAX_REPORTED_FAILURES) return;
-        ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
-                      << escape_bytes(line) << "\"\n  " << left_name << ": " << left.result << "  " << left.slots
-                      << "  messages " << describe_messages(left.messages) << "\n  " << right_name << ": "
-                      << right.result << "  " << right.slots << "  messages " << describe_messages(right.messages);
-    }
-
-    struct Checked {
-        std::string text;
-        int result;
-    };
-
-    std::string pattern_;
-    RegexpPtr real_;
-    RegexpPtr reference_;
-    RegexpPtr unfiltered_;
-    RegMatcherPtr selector_;
-    ReferenceOptions reference_options_;
-    LineRun lines_;
-    std::vector<Checked> checked_;  // every line compared, with the reference's result
-    size_t messages_expected_ = 0;  // lines of a damaged program, where messages are allowed
-    bool counted_ = false;
-};
-
-void print_tally(const char* name, const Tally& tally, double seconds) {
+void print_tally(const char* name, const DiffTally& tally, double seconds) {
     std::printf("[ tally    ] %s: %llu patterns (%llu refused by the compiler), %llu lines compared, "
                 "%llu matched, %llu skipped (reference over budget), %.2f s\n",
                 name, static_cast<unsigned long long>(tally.patterns), static_cast<unsigned long long>(tally.refused),
@@ -466,17 +190,19 @@ TEST(ReferenceMatcher, GivesUpOnItsBudgetInsteadOfRunningForMinutes) {
 // twenty gets a NUL and more bytes after it (drawn from a second generator, so that a seed
 // still draws the same patterns and lines as before). draw, when given, draws the patterns
 // instead of random_pattern.
-Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string (*draw)(TestRandom&) = nullptr) {
+DiffTally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string (*draw)(TestRandom&) = nullptr,
+                               const DiffSetup& setup = {}) {
     std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu QUARNEL_DIFF_COUNT=%llu\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(wanted_pairs));
     const auto start = std::chrono::steady_clock::now();
     TestRandom random(seed);
     TestRandom extra(seed ^ 0x5E1EC7);
-    Tally tally;
+    DiffTally tally;
     uint64_t lines_generated = 0;
     for (uint64_t case_number = 0; lines_generated < wanted_pairs; ++case_number) {
         // Pattern sizes vary from case to case: short ones match often, long ones nest.
-        PatternRun run(draw != nullptr ? draw(random) : random_pattern(random, 2 + static_cast<int>(random.below(6))));
+        PatternDiff run(draw != nullptr ? draw(random) : random_pattern(random, 2 + static_cast<int>(random.below(6))),
+                        report_failure, setup);
         ++tally.patterns;
         if (!run.compiled()) {
             ++tally.refused;
@@ -488,7 +214,7 @@ Tally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string (*d
             if (extra.chance(5)) line += std::string(1, '\0') + random_line(extra, run.pattern(), 60);
             run.check_line(line, tally, context);
         }
-        run.check_buffer(tally, context, extra);
+        run.check_buffer(tally, context, &extra);
     }
     print_tally("random", tally, seconds_since(start));
     EXPECT_GT(lines_generated, 0u);
@@ -530,15 +256,13 @@ TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
-        const size_t cache = regselect_set_cache_bytes(1);
-        const Tally shrunk = compare_random_pairs(seed, pairs);
-        regselect_set_cache_bytes(cache);
+        const DiffTally shrunk =
+            compare_random_pairs(seed, pairs, nullptr, DiffSetup{.selectors = {SelectorTuning{.cache_bytes = 1}}});
         EXPECT_GT(shrunk.dfa_clears, 0u);
         EXPECT_GT(shrunk.backtracked_lines, 0u);
 
-        const bool prefilter = regselect_set_prefilter(false);
-        const Tally alone = compare_random_pairs(seed + 1, pairs);
-        regselect_set_prefilter(prefilter);
+        const DiffTally alone =
+            compare_random_pairs(seed + 1, pairs, nullptr, DiffSetup{.selectors = {SelectorTuning{.prefilter = false}}});
         EXPECT_EQ(alone.prefiltered, 0u);
         scan_select_kernels(kernels);
     }
@@ -551,23 +275,21 @@ TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
 TEST(MatcherDiff, SelectionAroundALiteralOnTheTopLevel) {
     const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 4;
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
-    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    const DiffSetup around_every_line{.selectors = {SelectorTuning{.inner_literal = InnerLiteral::ALWAYS}}};
+    const DiffSetup shrunk_cache{.selectors = {SelectorTuning{.cache_bytes = 1, .inner_literal = InnerLiteral::ALWAYS}}};
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
-        const Tally around = compare_random_pairs(seed, pairs, random_split_pattern);
+        const DiffTally around = compare_random_pairs(seed, pairs, random_split_pattern, around_every_line);
         // Nearly every pattern takes the path: the rest are refused (ten groups) or match
         // every line at once.
         EXPECT_GT(around.split * 10, (around.patterns - around.refused) * 9);
         EXPECT_GT(around.split_lines, pairs / 2);
 
-        const size_t cache = regselect_set_cache_bytes(1);
-        const Tally shrunk = compare_random_pairs(seed + 1, pairs / 2, random_split_pattern);
-        regselect_set_cache_bytes(cache);
+        const DiffTally shrunk = compare_random_pairs(seed + 1, pairs / 2, random_split_pattern, shrunk_cache);
         EXPECT_GT(shrunk.split_fallbacks, 0u);
         EXPECT_GT(shrunk.backtracked_lines, 0u);
         scan_select_kernels(kernels);
     }
-    regselect_set_inner_literal(inner);
 }
 
 TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
@@ -586,7 +308,7 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
         }
     }
     const auto start = std::chrono::steady_clock::now();
-    Tally tally;
+    DiffTally tally;
     TestRandom extra(DEFAULT_SEED);
     for (int count = 0; count <= MAX_TOKENS; ++count) {
         int total = 1;
@@ -594,14 +316,14 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
         for (int index = 0; index < total; ++index) {
             std::string pattern;
             for (int i = 0, rest = index; i < count; ++i, rest /= TOKEN_COUNT) pattern += TOKENS[rest % TOKEN_COUNT];
-            PatternRun run(pattern);
+            PatternDiff run(pattern, report_failure);
             ++tally.patterns;
             if (!run.compiled()) {
                 ++tally.refused;
                 continue;
             }
             for (const std::string& line : lines) run.check_line(line, tally, "exhaustive");
-            run.check_buffer(tally, "exhaustive", extra);
+            run.check_buffer(tally, "exhaustive", &extra);
         }
     }
     print_tally("exhaustive", tally, seconds_since(start));
@@ -626,22 +348,21 @@ TEST(MatcherDiff, EveryShortSideOfALiteralAgainstEveryShortLine) {
     for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
         for (char c : {'a', 'b', '='}) lines.push_back(lines[from] + c);
     const auto start = std::chrono::steady_clock::now();
-    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
-    Tally tally;
+    const DiffSetup setup{.selectors = {SelectorTuning{.inner_literal = InnerLiteral::ALWAYS}}, .check_unfiltered = false};
+    DiffTally tally;
     TestRandom extra(DEFAULT_SEED);
     for (const std::string& prefix : sides) {
         for (const std::string& suffix : sides) {
-            PatternRun run(prefix + "=" + suffix);
+            PatternDiff run(prefix + "=" + suffix, report_failure, setup);
             ++tally.patterns;
             if (!run.compiled()) {
                 ++tally.refused;
                 continue;
             }
-            for (const std::string& line : lines) run.check_line(line, tally, "short sides", true, false);
-            run.check_buffer(tally, "short sides", extra);
+            for (const std::string& line : lines) run.check_line(line, tally, "short sides");
+            run.check_buffer(tally, "short sides", &extra);
         }
     }
-    regselect_set_inner_literal(inner);
     print_tally("short sides", tally, seconds_since(start));
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_GT(tally.split * 2, tally.patterns - tally.refused);
@@ -656,15 +377,15 @@ TEST(MatcherDiff, CatastrophicPatternsOnLinesThePlainWalkCanStillFinish) {
                                            "(a|b)+$", "(ab)*c", "(a*)?(a|b)*c", "((a)|(a))+(b)", "(a|ab|aab)*$c"};
     static const char* const TAILS[] = {"", "b", "cb", "xd", "c", "ab"};
     const auto start = std::chrono::steady_clock::now();
-    Tally tally;
+    DiffTally tally;
     for (const char* pattern : PATTERNS) {
         for (const char* tail : TAILS) {
-            PatternRun run(pattern, 5'000'000);
+            PatternDiff run(pattern, report_failure, DiffSetup{.step_budget = 5'000'000, .check_unfiltered = false});
             ++tally.patterns;
             ASSERT_TRUE(run.compiled()) << pattern;
             for (size_t length = 0; length <= 60; ++length) {
                 const uint64_t skipped = tally.gave_up;
-                run.check_line(std::string(length, 'a') + tail, tally, "catastrophic", true, false);
+                run.check_line(std::string(length, 'a') + tail, tally, "catastrophic");
                 if (tally.gave_up > skipped) break;  // longer lines would only give up too
             }
         }
@@ -685,13 +406,13 @@ TEST(MatcherDiff, LineTooLongForTheFailureMemo) {
     std::string pattern = "d";
     for (int i = 0; i < 3000; ++i) pattern += "b*";
     pattern += "c";
-    Tally tally;
-    PatternRun run(pattern);
+    DiffTally tally;
+    PatternDiff run(pattern, report_failure, DiffSetup{.check_unfiltered = false});
     ASSERT_TRUE(run.compiled());
     for (const char* ending : {"dbbbbbbbbbbc", "dx", "dc", ""}) {
         std::string line;
         while (line.size() < 300000) line += (line.size() % 5000 == 0) ? 'd' : 'a';
-        run.check_line(line + ending, tally, "line too long for the memo", true, false);
+        run.check_line(line + ending, tally, "line too long for the memo");
     }
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_EQ(tally.pairs, 4u);
@@ -714,18 +435,18 @@ TEST(MatcherDiff, LinesInARowOnOneRecord) {
         {"(a)|(b)", {"b", "a", "c", "ba"}},                      // no hints: every position tried
         {"\xE9+(\xC9)", {"\xE9\xE9\xC9", "\xC9", "\xE9\xC9\xC9"}},  // bytes above 0x7F, no hints
     };
-    Tally tally;
+    DiffTally tally;
     for (const Sequence& sequence : sequences) {
-        PatternRun run(sequence.pattern);
+        PatternDiff run(sequence.pattern, report_failure);
         ASSERT_TRUE(run.compiled()) << escape_bytes(sequence.pattern);
         for (const char* line : sequence.lines) run.check_line(line, tally, "lines in a row");
         TestRandom random(DEFAULT_SEED);
-        run.check_buffer(tally, "lines in a row", random);
+        run.check_buffer(tally, "lines in a row", &random);
     }
     EXPECT_EQ(tally.failures, 0u);
 
     // The comparison above must really cover the leftover case: check it happens.
-    PatternRun run("a*b");
+    PatternDiff run("a*b", report_failure);
     ASSERT_TRUE(run.compiled());
     run.check_line("xaab", tally, "leftover slots");
     run.check_line("aaa", tally, "leftover slots");
@@ -776,10 +497,8 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\nb", 3), 1);
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\0b", 3), 0);
     // So it is on both sides of a literal that the line is decided around.
-    const InnerLiteral inner = regselect_set_inner_literal(InnerLiteral::ALWAYS);
     RegexpPtr around(regcompile("a.=[^x]b"));
-    RegMatcherPtr around_selector(regmatcher(around.get()));
-    regselect_set_inner_literal(inner);
+    RegMatcherPtr around_selector = build_selector(around.get(), SelectorTuning{.inner_literal = InnerLiteral::ALWAYS});
     EXPECT_EQ(regmatcher_stats(around_selector.get()).inner_literal, "=");
     EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\nb", 5), 1);
     EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\0b", 5), 0);
@@ -963,17 +682,18 @@ TEST(MatcherDiff, DamagedPrograms) {
     // One damaged program for every hundred random pairs: 2000 by default.
     const uint64_t wanted = environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 100;
     TestRandom random(seed);
-    Tally tally;
+    DiffTally tally;
     uint64_t damaged = 0;
     uint64_t with_messages = 0;
     const auto start = std::chrono::steady_clock::now();
     while (damaged < wanted) {
-        PatternRun run(random_pattern(random));
+        PatternDiff run(random_pattern(random), report_failure,
+                        DiffSetup{.messages = MessageRule::SAME_KINDS, .check_unfiltered = false});
         if (!run.compiled() || !damage(run.real(), run.reference(), random)) continue;
         ++damaged;
         const std::string context = "damaged program, seed " + std::to_string(seed) + ", #" + std::to_string(damaged);
         for (int i = 0; i < LINES_PER_PATTERN; ++i)
-            with_messages += run.check_line(random_line(random, run.pattern()), tally, context, false, false) > 0;
+            with_messages += run.check_line(random_line(random, run.pattern()), tally, context) > 0;
     }
     std::printf("[ tally    ] damaged: %llu programs, %llu lines compared, %llu with node-walk messages, %.2f s\n",
                 static_cast<unsigned long long>(damaged), static_cast<unsigned long long>(tally.pairs),
