@@ -42,10 +42,10 @@ DiffSetup fuzz_setup() {
     setup.step_budget = REFERENCE_STEP_BUDGET;
     setup.memo_budgets = {{DEFAULT_MEMO_BUDGET_BYTES, DEFAULT_MEMO_BUDGET_PER_POSITION}, {0, 0}, {24, 0}};
     setup.selectors = {
-        SelectorTuning{},
-        SelectorTuning{.cache_bytes = 1},
-        SelectorTuning{.inner_literal = InnerLiteral::ALWAYS},
-        SelectorTuning{.cache_bytes = 1, .inner_literal = InnerLiteral::ALWAYS},
+        RegMatcherConfig{},
+        RegMatcherConfig{.cache_bytes = 1},
+        RegMatcherConfig{.inner = InnerLiteral::ALWAYS},
+        RegMatcherConfig{.cache_bytes = 1, .inner = InnerLiteral::ALWAYS},
     };
     setup.messages = MessageRule::NONE;
     return setup;

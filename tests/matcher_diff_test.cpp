@@ -256,13 +256,13 @@ TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
-        const DiffTally shrunk =
-            compare_random_pairs(seed, pairs, nullptr, DiffSetup{.selectors = {SelectorTuning{.cache_bytes = 1}}});
+        const DiffSetup shrunk_cache{.selectors = {RegMatcherConfig{.cache_bytes = 1}}};
+        const DiffTally shrunk = compare_random_pairs(seed, pairs, nullptr, shrunk_cache);
         EXPECT_GT(shrunk.dfa_clears, 0u);
         EXPECT_GT(shrunk.backtracked_lines, 0u);
 
-        const DiffTally alone =
-            compare_random_pairs(seed + 1, pairs, nullptr, DiffSetup{.selectors = {SelectorTuning{.prefilter = false}}});
+        const DiffSetup dfa_alone{.selectors = {RegMatcherConfig{.prefilter = false}}};
+        const DiffTally alone = compare_random_pairs(seed + 1, pairs, nullptr, dfa_alone);
         EXPECT_EQ(alone.prefiltered, 0u);
         scan_select_kernels(kernels);
     }
@@ -275,8 +275,8 @@ TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
 TEST(MatcherDiff, SelectionAroundALiteralOnTheTopLevel) {
     const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 4;
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
-    const DiffSetup around_every_line{.selectors = {SelectorTuning{.inner_literal = InnerLiteral::ALWAYS}}};
-    const DiffSetup shrunk_cache{.selectors = {SelectorTuning{.cache_bytes = 1, .inner_literal = InnerLiteral::ALWAYS}}};
+    const DiffSetup around_every_line{.selectors = {RegMatcherConfig{.inner = InnerLiteral::ALWAYS}}};
+    const DiffSetup shrunk_cache{.selectors = {RegMatcherConfig{.cache_bytes = 1, .inner = InnerLiteral::ALWAYS}}};
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
         const DiffTally around = compare_random_pairs(seed, pairs, random_split_pattern, around_every_line);
@@ -348,7 +348,7 @@ TEST(MatcherDiff, EveryShortSideOfALiteralAgainstEveryShortLine) {
     for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
         for (char c : {'a', 'b', '='}) lines.push_back(lines[from] + c);
     const auto start = std::chrono::steady_clock::now();
-    const DiffSetup setup{.selectors = {SelectorTuning{.inner_literal = InnerLiteral::ALWAYS}}, .check_unfiltered = false};
+    const DiffSetup setup{.selectors = {RegMatcherConfig{.inner = InnerLiteral::ALWAYS}}, .check_unfiltered = false};
     DiffTally tally;
     TestRandom extra(DEFAULT_SEED);
     for (const std::string& prefix : sides) {
@@ -498,7 +498,7 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
     EXPECT_EQ(regselect_line(dot_selector.get(), "a\0b", 3), 0);
     // So it is on both sides of a literal that the line is decided around.
     RegexpPtr around(regcompile("a.=[^x]b"));
-    RegMatcherPtr around_selector = build_selector(around.get(), SelectorTuning{.inner_literal = InnerLiteral::ALWAYS});
+    RegMatcherPtr around_selector = build_selector(around.get(), RegMatcherConfig{.inner = InnerLiteral::ALWAYS});
     EXPECT_EQ(regmatcher_stats(around_selector.get()).inner_literal, "=");
     EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\nb", 5), 1);
     EXPECT_EQ(regselect_line(around_selector.get(), "a\n=\0b", 5), 0);

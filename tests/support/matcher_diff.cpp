@@ -28,23 +28,16 @@ std::string join_indices(const std::vector<size_t>& indices) {
     return out + "}";
 }
 
-std::string describe_tuning(const SelectorTuning& tuning) {
+std::string describe_config(const RegMatcherConfig& config) {
     static const char* const INNER[] = {"off", "auto", "always"};
-    return "regselect (cache " + std::to_string(tuning.cache_bytes) + " bytes, prefilter " +
-           (tuning.prefilter ? "on" : "off") + ", inner literal " + INNER[int(tuning.inner_literal)] + ")";
+    return "regselect (cache " + std::to_string(config.cache_bytes) + " bytes, prefilter " +
+           (config.prefilter ? "on" : "off") + ", inner literal " + INNER[int(config.inner)] + ")";
 }
 
 }  // namespace
 
-RegMatcherPtr build_selector(const Regexp* prog, const SelectorTuning& tuning) {
-    const size_t cache = regselect_set_cache_bytes(tuning.cache_bytes);
-    const bool prefilter = regselect_set_prefilter(tuning.prefilter);
-    const InnerLiteral inner = regselect_set_inner_literal(tuning.inner_literal);
-    RegMatcherPtr selector(regmatcher(prog));
-    regselect_set_inner_literal(inner);
-    regselect_set_prefilter(prefilter);
-    regselect_set_cache_bytes(cache);
-    return selector;
+RegMatcherPtr build_selector(const Regexp* prog, const RegMatcherConfig& config) {
+    return RegMatcherPtr(regmatcher_configured(prog, config));
 }
 
 std::string describe_messages(const std::vector<std::string>& messages) {
@@ -168,7 +161,8 @@ size_t PatternDiff::check_line(std::string line_text, DiffTally& tally, const st
     check_selection(line, lines_.last_size(), reference.result, tally, context);
 
     for (size_t i = 0; i < searches_.size(); ++i) {
-        if (real[i].result != reference.result || real[i].slots != reference.slots || !messages_agree(real[i], reference))
+        const bool same = real[i].result == reference.result && real[i].slots == reference.slots;
+        if (!same || !messages_agree(real[i], reference))
             fail(tally, context, line, search_name(i), real[i], "reference", reference);
     }
     if (setup_.check_unfiltered) check_unfiltered(line, reference, tally, context);
@@ -206,7 +200,7 @@ void PatternDiff::check_buffer(DiffTally& tally, const std::string& context, Tes
                 from = buffer.data() + (index + 1 < starts.size() ? starts[index + 1] : buffer.size());
             }
             if (!reported.empty() && setup_.messages != MessageRule::SAME_KINDS)
-                fail(tally, context + ": " + describe_tuning(setup_.selectors[s]) + " reported " +
+                fail(tally, context + ": " + describe_config(setup_.selectors[s]) + " reported " +
                                 describe_messages(reported));
         }
         if (selected != expected) {
@@ -214,7 +208,7 @@ void PatternDiff::check_buffer(DiffTally& tally, const std::string& context, Tes
             for (size_t i = 0; i < checked_.size(); ++i)
                 lines += "\n    " + std::to_string(i) + ": \"" + escape_bytes(checked_[i].text) + "\" -> " +
                          std::to_string(checked_[i].result);
-            fail(tally, context + ": " + describe_tuning(setup_.selectors[s]) + " over a buffer\n  pattern \"" +
+            fail(tally, context + ": " + describe_config(setup_.selectors[s]) + " over a buffer\n  pattern \"" +
                             escape_bytes(pattern_) + "\"\n  selected " + join_indices(selected) + ", expected " +
                             join_indices(expected) + " (" + std::to_string(starts.size()) + " means no line start)" +
                             lines);
@@ -259,7 +253,7 @@ void PatternDiff::check_selection(const char* line, size_t length, int expected,
         if (selected != expected || (!messages_allowed && !reported.empty()))
             fail(tally, context + "\n  pattern \"" + escape_bytes(pattern_) + "\"\n  line    \"" +
                             escape_bytes(std::string_view(line, length)) + "\"\n  " +
-                            describe_tuning(setup_.selectors[s]) + " line: " + std::to_string(selected) +
+                            describe_config(setup_.selectors[s]) + " line: " + std::to_string(selected) +
                             " messages " + describe_messages(reported) + "\n  reference: " + std::to_string(expected));
     }
     checked_.push_back({std::string(line, length), expected});

@@ -7,7 +7,7 @@
 //   reference     reference_search (reference_matcher.h), the plain recursive reading of
 //                 the matching rules: the yardstick;
 //   unfiltered    reference_search without its prefilters, which tries every position;
-//   selection     one selection matcher per SelectorTuning (regexp/regselect.cpp):
+//   selection     one selection matcher per RegMatcherConfig (regexp/regselect.cpp):
 //                 regselect_line on each line, and regselect over all the lines checked so
 //                 far as one buffer (check_buffer).
 // regsearch must agree with the reference on the result, on all twenty slots (compared as
@@ -17,10 +17,10 @@
 // lines match. A disagreement is described in full and handed to the caller's DiffReport:
 // the test makes it a GoogleTest failure, the fuzz target aborts on it.
 //
-// A new strategy is a field of SelectorTuning that build_selector applies (a selection
-// matcher built another way), or a step of its own in PatternDiff::check_line (a property
-// every line must have). Test-only code, free of GoogleTest so that the fuzz targets
-// compile it too.
+// A new strategy is a selection matcher built another way (a RegMatcherConfig more in the
+// caller's DiffSetup, or another way of building in build_selector), or a step of its own
+// in PatternDiff::check_line (a property every line must have). Test-only code, free of
+// GoogleTest so that the fuzz targets compile it too.
 #pragma once
 
 #include <array>
@@ -39,17 +39,9 @@
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
 
-// SelectorTuning is how one selection matcher is built.
-struct SelectorTuning {
-    size_t cache_bytes = DEFAULT_DFA_CACHE_BYTES;     // the DFA's state cache
-    bool prefilter = true;                            // false: the DFA alone, no literal prefilter
-    InnerLiteral inner_literal = InnerLiteral::AUTO;  // when a line is decided around its literal
-};
-
-// build_selector builds the selection matcher of prog as tuning says. The engine takes the
-// tuning process-wide (regselect_tuning.h); this is the one place the check sets it, and it
-// is restored before build_selector returns.
-RegMatcherPtr build_selector(const Regexp* prog, const SelectorTuning& tuning);
+// build_selector builds the selection matcher of prog with config (regselect_tuning.h): the
+// one place where the check makes a selection matcher.
+RegMatcherPtr build_selector(const Regexp* prog, const RegMatcherConfig& config);
 
 // MessageRule says what the engine may report while the lines are checked.
 enum class MessageRule {
@@ -66,7 +58,7 @@ struct DiffSetup {
     // One regsearch copy for each budget, every search made under it; none: one copy,
     // searched under the budget in force.
     std::vector<MemoBudget> memo_budgets{};
-    std::vector<SelectorTuning> selectors = {SelectorTuning{}};
+    std::vector<RegMatcherConfig> selectors = {RegMatcherConfig{}};
     MessageRule messages = MessageRule::SAME;
     bool check_unfiltered = true;  // false: no search by the reference without prefilters
 };
@@ -183,7 +175,7 @@ private:
     std::vector<SearchCopy> searches_;
     RegexpPtr reference_;
     RegexpPtr unfiltered_;
-    std::vector<RegMatcherPtr> selectors_;  // one per tuning, built at the first line checked
+    std::vector<RegMatcherPtr> selectors_;  // one per config, built at the first line checked
     LineRun lines_;
     std::vector<Checked> checked_;  // every line compared, with the reference's result
     bool compiled_ = false;
