@@ -133,7 +133,7 @@ PatternDiff::Outcome PatternDiff::run(Search search, const Regexp* prog) {
     return outcome;
 }
 
-size_t PatternDiff::check_line(std::string line_text, DiffTally& tally, const std::string& context) {
+size_t PatternDiff::check_line(std::string_view line_text, DiffTally& tally, const std::string& context) {
     const char* line = lines_.add(line_text);
     std::vector<Outcome> real;
     for (SearchCopy& copy : searches_) {
@@ -151,7 +151,7 @@ size_t PatternDiff::check_line(std::string line_text, DiffTally& tally, const st
         run([&] { return reference_search(reference_.get(), line, reference_options_); }, reference_.get());
     if (reference.result == REFERENCE_GAVE_UP) {
         ++tally.gave_up;
-        // The copies now differ in their slots: both start over from the marker.
+        // The copies now differ in their slots: they all start over from the marker.
         for (SearchCopy& copy : searches_) mark_initial_slots(copy.prog.get());
         mark_initial_slots(reference_.get());
         return 0;

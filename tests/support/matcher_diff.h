@@ -130,7 +130,7 @@ public:
     // check_line searches the next line with every matcher and reports any disagreement;
     // it returns how many messages the reference reported. A line on which the reference
     // spends its step budget is skipped (the records start over from the marker).
-    size_t check_line(std::string line, DiffTally& tally, const std::string& context);
+    size_t check_line(std::string_view line, DiffTally& tally, const std::string& context);
 
     // check_buffer selects every line checked so far from one buffer, each line ended by
     // '\n', and compares the lines selected with the reference's results; with junk, some
