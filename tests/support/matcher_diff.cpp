@@ -58,11 +58,15 @@ const char* LineRun::add(std::string_view line) {
 }
 
 std::string LineRun::describe_slots(const Regexp* prog) const {
+    return describe_slots(prog->match_start, prog->match_end);
+}
+
+std::string LineRun::describe_slots(const char* const* starts, const char* const* ends) const {
     std::string out;
     for (int i = 0; i < REGEXP_GROUPS; ++i) {
         if (i > 0) out += ' ';
-        const char* start = prog->match_start[i];
-        const char* end = prog->match_end[i];
+        const char* start = starts[i];
+        const char* end = ends[i];
         if (start == nullptr && end == nullptr) {
             out += '-';
             continue;
@@ -128,7 +132,6 @@ PatternDiff::Outcome PatternDiff::run(Search search, const Regexp* prog) {
     outcome.result = search();
     std::copy(prog->match_start, prog->match_start + REGEXP_GROUPS, outcome.slots.begin());
     std::copy(prog->match_end, prog->match_end + REGEXP_GROUPS, outcome.slots.begin() + REGEXP_GROUPS);
-    outcome.named_slots = lines_.describe_slots(prog);
     outcome.messages = reported;
     return outcome;
 }
@@ -295,9 +298,11 @@ void PatternDiff::fail(DiffTally& tally, const std::string& failure) {
 
 void PatternDiff::fail(DiffTally& tally, const std::string& context, const char* line, const std::string& left_name,
                        const Outcome& left, const char* right_name, const Outcome& right) {
+    auto named = [&](const Outcome& outcome) {
+        return lines_.describe_slots(outcome.slots.data(), outcome.slots.data() + REGEXP_GROUPS);
+    };
     fail(tally, context + "\n  pattern \"" + escape_bytes(pattern_) + "\"\n  line    \"" + escape_bytes(line) +
-                    "\"\n  " + left_name + ": " + std::to_string(left.result) + "  " + left.named_slots +
-                    "  messages " + describe_messages(left.messages) + "\n  " + right_name + ": " +
-                    std::to_string(right.result) + "  " + right.named_slots + "  messages " +
-                    describe_messages(right.messages));
+                    "\"\n  " + left_name + ": " + std::to_string(left.result) + "  " + named(left) + "  messages " +
+                    describe_messages(left.messages) + "\n  " + right_name + ": " + std::to_string(right.result) +
+                    "  " + named(right) + "  messages " + describe_messages(right.messages));
 }

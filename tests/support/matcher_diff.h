@@ -104,6 +104,8 @@ public:
     // "-" for none, and "@k:s-e" (k counting lines from 0, "init" for the marker a fresh
     // record of PatternDiff starts with) for positions in another text.
     std::string describe_slots(const Regexp* prog) const;
+    // This form names slots kept apart from their record: starts[i] to ends[i].
+    std::string describe_slots(const char* const* starts, const char* const* ends) const;
 
 private:
     struct Line {
@@ -149,7 +151,6 @@ private:
     struct Outcome {
         int result = 0;
         std::array<const char*, 2 * REGEXP_GROUPS> slots{};  // starts, then ends
-        std::string named_slots;
         std::vector<std::string> messages;
     };
     struct Checked {
