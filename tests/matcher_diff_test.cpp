@@ -61,6 +61,20 @@ uint64_t environment_number(const char* name, uint64_t fallback) {
 // report_failure makes each disagreement the shared check finds a failure of the test.
 void report_failure(const std::string& failure) { ADD_FAILURE() << failure; }
 
+// check_lines_in_a_row runs pattern over lines, in a row on the same records, and then
+// over them as one buffer (its junk drawn from extra), counting the pattern in the tally.
+void check_lines_in_a_row(const std::string& pattern, const std::vector<std::string>& lines, const char* context,
+                          DiffTally& tally, TestRandom& extra, const DiffSetup& setup = {}) {
+    PatternDiff run(pattern, report_failure, setup);
+    ++tally.patterns;
+    if (!run.compiled()) {
+        ++tally.refused;
+        return;
+    }
+    for (const std::string& line : lines) run.check_line(line, tally, context);
+    run.check_buffer(tally, context, &extra);
+}
+
 void print_tally(const char* name, const DiffTally& tally, double seconds) {
     std::printf("[ tally    ] %s: %llu patterns (%llu refused by the compiler), %llu lines compared, "
                 "%llu matched, %llu skipped (reference over budget), %.2f s\n",
@@ -316,14 +330,7 @@ TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
         for (int index = 0; index < total; ++index) {
             std::string pattern;
             for (int i = 0, rest = index; i < count; ++i, rest /= TOKEN_COUNT) pattern += TOKENS[rest % TOKEN_COUNT];
-            PatternDiff run(pattern, report_failure);
-            ++tally.patterns;
-            if (!run.compiled()) {
-                ++tally.refused;
-                continue;
-            }
-            for (const std::string& line : lines) run.check_line(line, tally, "exhaustive");
-            run.check_buffer(tally, "exhaustive", &extra);
+            check_lines_in_a_row(pattern, lines, "exhaustive", tally, extra);
         }
     }
     print_tally("exhaustive", tally, seconds_since(start));
@@ -351,18 +358,9 @@ TEST(MatcherDiff, EveryShortSideOfALiteralAgainstEveryShortLine) {
     const DiffSetup setup{.selectors = {RegMatcherConfig{.inner = InnerLiteral::ALWAYS}}, .check_unfiltered = false};
     DiffTally tally;
     TestRandom extra(DEFAULT_SEED);
-    for (const std::string& prefix : sides) {
-        for (const std::string& suffix : sides) {
-            PatternDiff run(prefix + "=" + suffix, report_failure, setup);
-            ++tally.patterns;
-            if (!run.compiled()) {
-                ++tally.refused;
-                continue;
-            }
-            for (const std::string& line : lines) run.check_line(line, tally, "short sides");
-            run.check_buffer(tally, "short sides", &extra);
-        }
-    }
+    for (const std::string& prefix : sides)
+        for (const std::string& suffix : sides)
+            check_lines_in_a_row(prefix + "=" + suffix, lines, "short sides", tally, extra, setup);
     print_tally("short sides", tally, seconds_since(start));
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_GT(tally.split * 2, tally.patterns - tally.refused);
