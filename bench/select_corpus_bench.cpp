@@ -32,15 +32,16 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 2;
     }
-    if (argc > 4 && std::strcmp(argv[4], "dfa-only") == 0) regselect_set_prefilter(false);
-    if (argc > 4 && std::strcmp(argv[4], "no-inner") == 0) regselect_set_inner_literal(InnerLiteral::OFF);
-    if (argc > 4 && std::strcmp(argv[4], "inner-always") == 0) regselect_set_inner_literal(InnerLiteral::ALWAYS);
+    RegMatcherConfig config;
+    if (argc > 4 && std::strcmp(argv[4], "dfa-only") == 0) config.prefilter = false;
+    if (argc > 4 && std::strcmp(argv[4], "no-inner") == 0) config.inner = InnerLiteral::OFF;
+    if (argc > 4 && std::strcmp(argv[4], "inner-always") == 0) config.inner = InnerLiteral::ALWAYS;
     Regexp* prog = regcompile(argv[2]);
     if (prog == nullptr) {
         std::fprintf(stderr, "pattern does not compile\n");
         return 2;
     }
-    RegMatcher* matcher = regmatcher(prog);
+    RegMatcher* matcher = regmatcher_configured(prog, config);
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();

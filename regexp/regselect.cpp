@@ -48,8 +48,6 @@
 
 namespace {
 
-RegMatcherConfig default_config;
-
 // How much of a region a literal set is rated on.
 constexpr size_t SAMPLE_SIZE = 64 * 1024;
 // A line shorter than this is decided by the DFA from its start, which is as fast there
@@ -713,7 +711,7 @@ RegMatcher* regmatcher_configured(const Regexp* prog, const RegMatcherConfig& co
     }
 }
 
-RegMatcher* regmatcher(const Regexp* prog) { return regmatcher_configured(prog, default_config); }
+RegMatcher* regmatcher(const Regexp* prog) { return regmatcher_configured(prog, RegMatcherConfig{}); }
 
 void regmatcher_free(RegMatcher* matcher) { delete matcher; }
 
@@ -732,24 +730,6 @@ int regselect_line(RegMatcher* matcher, const char* line, size_t length) {
         return 0;
     }
     return select_in(matcher, line, line + length, LazyDfa::Mode::LINE) != nullptr;
-}
-
-size_t regselect_set_cache_bytes(size_t bytes) {
-    const size_t old = default_config.cache_bytes;
-    default_config.cache_bytes = bytes;
-    return old;
-}
-
-bool regselect_set_prefilter(bool enabled) {
-    const bool old = default_config.prefilter;
-    default_config.prefilter = enabled;
-    return old;
-}
-
-InnerLiteral regselect_set_inner_literal(InnerLiteral mode) {
-    const InnerLiteral old = default_config.inner;
-    default_config.inner = mode;
-    return old;
 }
 
 RegMatcherStats regmatcher_stats(const RegMatcher* matcher) {

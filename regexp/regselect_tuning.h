@@ -74,8 +74,3 @@ struct RegMatcherStats {
 };
 
 RegMatcherStats regmatcher_stats(const RegMatcher* matcher);
-
-// The process-wide defaults that regmatcher uses (being replaced by RegMatcherConfig).
-size_t regselect_set_cache_bytes(size_t bytes);
-bool regselect_set_prefilter(bool enabled);
-InnerLiteral regselect_set_inner_literal(InnerLiteral mode);

@@ -82,12 +82,14 @@ void print_tally(const char* name, const DiffTally& tally, double seconds) {
                 static_cast<unsigned long long>(tally.pairs), static_cast<unsigned long long>(tally.matches),
                 static_cast<unsigned long long>(tally.gave_up), seconds);
     std::printf("[ tally    ] %s selection: %llu buffers, %llu patterns with a prefilter, %llu DFA cache clears, "
-                "%llu lines backtracked; %llu patterns decided around a literal, on %llu lines (%llu handed back)\n",
+                "%llu lines backtracked; %llu patterns decided around a literal, on %llu lines (%llu handed back); "
+                "%llu literal sets found in matching lines\n",
                 name, static_cast<unsigned long long>(tally.buffers), static_cast<unsigned long long>(tally.prefiltered),
                 static_cast<unsigned long long>(tally.dfa_clears),
                 static_cast<unsigned long long>(tally.backtracked_lines), static_cast<unsigned long long>(tally.split),
                 static_cast<unsigned long long>(tally.split_lines),
-                static_cast<unsigned long long>(tally.split_fallbacks));
+                static_cast<unsigned long long>(tally.split_fallbacks),
+                static_cast<unsigned long long>(tally.literal_sets_checked));
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -232,6 +234,7 @@ DiffTally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string
     }
     print_tally("random", tally, seconds_since(start));
     EXPECT_GT(lines_generated, 0u);
+    EXPECT_GT(tally.literal_sets_checked, tally.matches / 4) << "the literal sets were hardly ever put to the test";
     EXPECT_EQ(tally.failures, 0u);
     // The comparison proves something only if it ran on real cases: most patterns
     // compile, few searches exceed the reference's budget, and matches and misses both

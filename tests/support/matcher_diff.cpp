@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "regexp/analysis.h"
 #include "support/capture_hook.h"
 #include "support/escape_bytes.h"
 
@@ -169,7 +170,31 @@ size_t PatternDiff::check_line(std::string_view line_text, DiffTally& tally, con
             fail(tally, context, line, search_name(i), real[i], "reference", reference);
     }
     if (setup_.check_unfiltered) check_unfiltered(line, reference, tally, context);
+    if (reference.result == 1) check_literal_sets(line, tally, context);
     return reference.messages.size();
+}
+
+// check_literal_sets checks, on a line the reference matched, the property every literal
+// prefilter rests on: each literal set the analysis of the program offers occurs in the
+// line's text, so no set can lose a line that matches.
+void PatternDiff::check_literal_sets(const char* line, DiffTally& tally, const std::string& context) {
+    if (!analysed_) {
+        analysed_ = true;
+        const ProgramAnalysis analysis = analyse_program(real()->program);
+        if (analysis.extent.sound) literal_sets_ = analysis.literal_sets;
+    }
+    const char* end = line + std::strlen(line);
+    for (const LiteralSet& set : literal_sets_) {
+        bool found = false;
+        for (const char* at = line; at < end && !found; ++at)
+            for (const ClassLiteral& literal : set.literals) found = found || literal_matches_at(literal, at, end);
+        if (found) continue;
+        std::string names;
+        for (const ClassLiteral& literal : set.literals) names += " " + escape_bytes(describe_literal(literal));
+        fail(tally, context + "\n  pattern \"" + escape_bytes(pattern_) + "\"\n  line    \"" + escape_bytes(line) +
+                        "\"\n  matches, but no literal of the set {" + names + " } occurs in it");
+    }
+    tally.literal_sets_checked += literal_sets_.size();
 }
 
 void PatternDiff::check_buffer(DiffTally& tally, const std::string& context, TestRandom* junk) {

@@ -14,7 +14,8 @@
 // positions, so that slots left over from an earlier line count too) and on the engine
 // messages as the MessageRule says; the unfiltered reference on the result and on the slots
 // of a match (the compiler's hints never change a result); every selection matcher on which
-// lines match. A disagreement is described in full and handed to the caller's DiffReport:
+// lines match; and on every line that matches, every literal set of the program's analysis
+// must occur (the prefilters never lose a line). A disagreement is described in full and handed to the caller's DiffReport:
 // the test makes it a GoogleTest failure, the fuzz target aborts on it.
 //
 // A new strategy is a selection matcher built another way (a RegMatcherConfig more in the
@@ -33,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "regexp/literals.h"
 #include "regexp/regexp.h"
 #include "regexp/regsearch_tuning.h"
 #include "regexp/regselect_tuning.h"
@@ -78,6 +80,7 @@ struct DiffTally {
     uint64_t split = 0;               // selection: patterns whose lines are decided around a literal
     uint64_t split_lines = 0;         // selection: lines decided so
     uint64_t split_fallbacks = 0;     // selection: of those, lines handed back to the DFA from their start
+    uint64_t literal_sets_checked = 0;  // literal sets found in lines that match (check_literal_sets)
 };
 
 // MAX_REPORTED_FAILURES: past this many failures in one tally they are counted, not reported.
@@ -164,6 +167,7 @@ private:
     bool messages_agree(const Outcome& real, const Outcome& reference) const;
     void check_selection(const char* line, size_t length, int expected, DiffTally& tally, const std::string& context);
     void check_unfiltered(const char* line, const Outcome& reference, DiffTally& tally, const std::string& context);
+    void check_literal_sets(const char* line, DiffTally& tally, const std::string& context);
     void add_selection_counters(DiffTally& tally);
     void fail(DiffTally& tally, const std::string& failure);
     void fail(DiffTally& tally, const std::string& context, const char* line, const std::string& left_name,
@@ -181,4 +185,6 @@ private:
     std::vector<Checked> checked_;  // every line compared, with the reference's result
     bool compiled_ = false;
     bool counted_ = false;
+    bool analysed_ = false;
+    std::vector<LiteralSet> literal_sets_;  // the analysis's sets (analysis.h), on the first matching line
 };
