@@ -12,7 +12,12 @@
 //              candidate line decided around a literal on the top level of the pattern
 //              where it has one (P backward from each occurrence, S forward);
 // against reference_search, and reference_search without its prefilters; no engine message
-// may be reported at all. The vector kernels are on for even-sized inputs and off for odd
+// may be reported at all. PatternDiff also checks on every line that matches that each
+// literal set of the program's analysis occurs in it.
+//
+// A pattern that begins with '@' is a list of words separated by blanks (classes and all
+// allowed in a word), searched as their alternation: up to MAX_WORDS words, so that the
+// literal sets of big alternations and their kernels are fuzzed too. The vector kernels are on for even-sized inputs and off for odd
 // ones. A case on which the reference spends its step budget is dropped from there on.
 //
 // The reference recurses on the machine stack, once per choice and per group node passed,
@@ -31,6 +36,8 @@
 namespace {
 
 constexpr size_t MAX_PATTERN_BYTES = 128;
+constexpr size_t MAX_WORD_LIST_BYTES = 1024;
+constexpr size_t MAX_WORDS = 80;
 constexpr size_t MAX_LINE_BYTES = 200;
 constexpr size_t MAX_LINES = 8;
 // The reference is exponential on patterns such as (a|aa)*b; a line that needs more passes
@@ -51,11 +58,28 @@ DiffSetup fuzz_setup() {
     return setup;
 }
 
+// alternation_of turns "@w1 w2 w3" into "w1|w2|w3"; an empty word is left out.
+std::string alternation_of(const std::string& list) {
+    std::string pattern;
+    size_t words = 0;
+    for (size_t begin = 1; begin <= list.size() && words < MAX_WORDS;) {
+        size_t end = list.find(' ', begin);
+        if (end == std::string::npos) end = list.size();
+        if (end > begin) {
+            pattern += (words++ ? "|" : "") + list.substr(begin, end - begin);
+        }
+        begin = end + 1;
+    }
+    return pattern;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> fields = split_at_nul(data, size, 2);
-    const std::string pattern = fields[0].substr(0, MAX_PATTERN_BYTES);
+    const std::string pattern = !fields[0].empty() && fields[0][0] == '@'
+                                    ? alternation_of(fields[0].substr(0, MAX_WORD_LIST_BYTES))
+                                    : fields[0].substr(0, MAX_PATTERN_BYTES);
     std::vector<std::string> lines;
     for (size_t begin = 0; lines.size() < MAX_LINES;) {
         size_t end = fields[1].find('\n', begin);
