@@ -21,7 +21,10 @@
 // top level of the pattern where it has one (P backward from each occurrence, S forward);
 // the vector kernels are on for even-sized inputs and off for odd ones. No
 // engine message may be reported. A case on which the reference spends its step budget is
-// dropped from there on.
+// dropped from there on. The engine's other two matchers get the same lines (check_engines):
+// the bit-parallel NFA must select the lines the reference matches, one at a time and over the
+// buffer; the reverse DFA (default cache, and one that keeps clearing) must find where the
+// reference's match begins, or give up; regsearch_from from there must leave its slots.
 //
 // The reference recurses on the machine stack, once per choice and per group node passed,
 // so lines and patterns are kept short here.
@@ -34,6 +37,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "regexp/analysis.h"
+#include "regexp/bitnfa.h"
+#include "regexp/regsearch_internal.h"
 #include "regexp/regsearch_tuning.h"
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
@@ -83,6 +89,62 @@ struct Outcome {
     fuzz_fail("%s\n  pattern \"%s\"\n  line    \"%s\" (offset %ld in the buffer)\n  %-9s %d%s\n  %-9s %d%s", what,
               escape_bytes(pattern).c_str(), escape_bytes(line).c_str(), long(line.data() - base), left.name, left.result,
               describe_slots(left.re, base).c_str(), right.name, right.result, describe_slots(right.re, base).c_str());
+}
+
+// check_engines holds the bit-parallel NFA, the leftmost start and regsearch_from to the
+// reference on the lines at base + offsets (each NUL-terminated) and on buffer, the same lines
+// each ended by '\n' and starting at starts, of which expected are the matching ones.
+void check_engines(const std::string& pattern, const char* base, const std::vector<size_t>& offsets,
+                   const std::string& buffer, const std::vector<size_t>& starts, const std::vector<size_t>& expected) {
+    RegexpBlock reference(regcompile(pattern.c_str()));
+    RegexpBlock from(regcompile(pattern.c_str()));
+    const size_t size = inspect_program(reference.re->program).size;
+    BitNfa nfa;
+    const bool nfa_built = nfa.build(reference.re->program, size);
+    LazyDfa reverse[2];
+    reverse[0].build_reverse(reference.re->program, size, DEFAULT_DFA_CACHE_BYTES);
+    reverse[1].build_reverse(reference.re->program, size, 1);
+    ReferenceOptions options;
+    options.step_budget = REFERENCE_STEP_BUDGET;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const char* line = base + offsets[i];
+        const std::string_view text(line);
+        const int expected_result = reference_search(reference.re, line, options);
+        if (expected_result == REFERENCE_GAVE_UP) continue;
+        if (nfa_built) {
+            const bool selected = nfa.scan(line, line + text.size(), LazyDfa::Mode::LINE).result == LazyDfa::Result::MATCH;
+            if (selected != (expected_result == 1))
+                fuzz_fail("pattern \"%s\" on line \"%s\": the NFA %d, reference %d", escape_bytes(pattern).c_str(),
+                          escape_bytes(text).c_str(), int(selected), expected_result);
+        }
+        for (LazyDfa& dfa : reverse) {
+            const LazyDfa::Outcome start = dfa.scan_reverse(line, line + text.size());
+            if (start.result == LazyDfa::Result::GAVE_UP) continue;
+            const bool found = start.result == LazyDfa::Result::MATCH;
+            if (found != (expected_result == 1) || (found && start.at != reference.re->match_start[0]))
+                fuzz_fail("pattern \"%s\" on line \"%s\": the reverse DFA finds %ld, the reference's match begins at %ld",
+                          escape_bytes(pattern).c_str(), escape_bytes(text).c_str(), found ? long(start.at - line) : -1L,
+                          expected_result == 1 ? long(reference.re->match_start[0] - line) : -1L);
+        }
+        if (expected_result == 1 && (regsearch_from(from.re, line, reference.re->match_start[0]) != 1 ||
+                                     !same_slots(from.re, reference.re)))
+            report("regsearch_from at the match's start and the reference disagree", pattern, text, base,
+                   {"from", 1, from.re}, {"reference", 1, reference.re});
+    }
+    if (!nfa_built) return;
+    std::vector<size_t> selected;
+    const char* end = buffer.data() + buffer.size();
+    for (const char* at = buffer.data(); at < end;) {
+        const LazyDfa::Outcome outcome = nfa.scan(at, end, LazyDfa::Mode::BUFFER);
+        if (outcome.result != LazyDfa::Result::MATCH) break;
+        const size_t offset = size_t(outcome.at - buffer.data());
+        const size_t index = size_t(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin()) - 1;
+        selected.push_back(index);
+        at = index + 1 < starts.size() ? buffer.data() + starts[index + 1] : end;
+    }
+    if (selected != expected)
+        fuzz_fail("pattern \"%s\": the NFA over the buffer selected %zu lines, the reference matched %zu",
+                  escape_bytes(pattern).c_str(), selected.size(), expected.size());
 }
 
 }  // namespace
@@ -201,6 +263,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!MessageLog::messages.empty())
         fuzz_fail("pattern \"%s\": the selection matcher reported \"%s\"", escape_bytes(pattern).c_str(),
                   escape_bytes(MessageLog::messages[0]).c_str());
+    check_engines(pattern, base, line_offsets, selection_buffer, selection_starts, expected_lines);
+    if (!MessageLog::messages.empty())
+        fuzz_fail("pattern \"%s\": the NFA, the reverse DFA or regsearch_from reported \"%s\"",
+                  escape_bytes(pattern).c_str(), escape_bytes(MessageLog::messages[0]).c_str());
     for (RegMatcher* selector : selectors) regmatcher_free(selector);
     scan_select_kernels(kernels);
     regsethook(nullptr);

@@ -18,11 +18,20 @@
 // - A position that leads to one other position alone (the bytes of a literal, consecutive
 //   single-byte nodes) is numbered just below it where the order allows, so that its part of
 //   the union is (T & SHIFT) << 1.
-// - The other positions are covered by tables indexed by an 8-bit chunk of T: entry v of a
-//   chunk's table is the union of what the chunk's positions set in v lead to. Only the
-//   chunks that hold such positions have a table; a byte costs one load for each of them.
+// - The other positions are covered by tables indexed by a chunk of T: entry v of a chunk's
+//   table is the union of what the chunk's positions set in v lead to. Only the chunks that
+//   hold such positions have a table; a byte costs one load for each of them. Chunks are 8
+//   bits for one word (at most 8 tables of 2 KiB), 4 bits for two or four words, whose 8-bit
+//   tables would outgrow the first-level cache.
 // a[ab]{19}b$ is all shifts; a pattern of 64 positions that each lead to several others takes
-// eight lookups a byte (docs/regexp.md has the figures).
+// eight lookups a byte.
+//
+// Two streams. The lookups of one byte wait for those of the byte before, so one stream of
+// text runs at the latency of a load and the ORs after it. In a buffer of lines, the lines
+// are independent: a large region is cut at a line's end near its middle and both halves run
+// in step, which nearly doubles the speed of a word with tables (docs/regexp.md has the
+// figures). A match in the first half is the answer; one in the second only once the first
+// half holds none.
 //
 // Lines. The line rules are the DFA's: in a buffer of lines each line is run from BEGIN over
 // its text, which ends at its '\n' or its first NUL (found with scan_find_line_end), and is
@@ -56,6 +65,14 @@ bool BitNfa::build(const unsigned char* program, size_t program_size) {
     const ProgramPositions found = find_positions(program, program_size, 1, NO_NODE);
     const std::vector<Position>& positions = found.positions;
     const uint32_t count = uint32_t(positions.size());
+    // Pruning below leaves out a few positions at most; a program far too large is refused
+    // before the closures, which cost its size for each position.
+    size_t consuming = 0;
+    for (const Position& position : positions) consuming += position.kind == Position::CONSUME;
+    if (consuming > 2 * MAX_POSITIONS) {
+        positions_ = consuming;
+        return false;
+    }
     const uint32_t end_node = count;  // the one node for every `$` that the end lets match
     const uint32_t nodes = count + 1;
     constexpr uint32_t NONE = ~0u;

@@ -33,8 +33,9 @@ public:
     size_t positions() const { return positions_; }
     unsigned state_words() const { return words_; }
 
-    // table_chunks is how many 8-bit chunks of the state need a table lookup for each byte:
-    // the positions whose bits cannot simply move one place up.
+    // table_chunks is how many chunks of the state (8 bits of one word, 4 bits of a wider
+    // state) need a table lookup for each byte: those that hold positions whose bits cannot
+    // simply move one place up.
     size_t table_chunks() const { return chunks_.size(); }
 
     // matches_every_line tells whether the empty text at a line's start already matches.
@@ -79,12 +80,11 @@ private:
     bool every_line_ = false;
     bool empty_line_matches_ = false;  // an empty line's text matches (through `$`)
     std::vector<uint64_t> accept_;     // 256 x words_: by byte, the positions that take it
-    std::vector<uint64_t> masks_;      // words_ each: the masks below
-    const uint64_t* begin_ = nullptr;  // the positions at a line's first byte
-    const uint64_t* seed_ = nullptr;   // the positions of a match begun at any later byte
-    const uint64_t* final_ = nullptr;  // the positions with whose byte a match ends
-    const uint64_t* shift_ = nullptr;  // the positions followed by the next position, and by it alone
-    const uint64_t* end_ = nullptr;    // the pending `$` that the end of the line lets match
+    std::vector<uint64_t> masks_;      // words_ each, in the order of bitnfa.cpp's Mask: the positions
+                                       // at a line's first byte (BEGIN), of a match begun at any later
+                                       // byte (SEED), with whose byte a match ends (FINAL), followed by the
+                                       // next position and by it alone (SHIFT), and the pending `$` that
+                                       // the end of the line lets match (END)
     std::vector<uint8_t> chunks_;      // the chunks that need a table, in order
     bool full_tables_ = false;         // tables_ has a table for every chunk, in order
     std::vector<uint64_t> tables_;     // for each of them 256 x words_: the positions that follow
