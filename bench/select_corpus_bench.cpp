@@ -1,8 +1,9 @@
 // select_corpus_bench.cpp: the selection matcher over a file, as a block loop would run it.
 //
-// Usage: select_corpus_bench FILE PATTERN [BLOCK_BYTES [dfa-only|no-inner|inner-always]]
+// Usage: select_corpus_bench FILE PATTERN [BLOCK_BYTES [dfa-only|no-inner|inner-always|nfa]]
 // (default block 65536; dfa-only builds the matcher without its literal prefilter, no-inner
-// never decides a line around its literal, inner-always does it on every candidate line)
+// never decides a line around its literal, inner-always does it on every candidate line, nfa
+// runs the bit-parallel NFA alone, BitNfa::scan, instead of regselect)
 //
 // The file is read in blocks of BLOCK_BYTES cut after their last line feed (the rest is
 // carried into the next block, and a line longer than a block grows it), and regselect is
@@ -18,12 +19,14 @@
 #include <cstring>
 #include <vector>
 
+#include "regexp/analysis.h"
+#include "regexp/bitnfa.h"
 #include "regexp/regexp.h"
 #include "regexp/regselect_tuning.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s FILE PATTERN [BLOCK_BYTES [dfa-only|no-inner|inner-always]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE PATTERN [BLOCK_BYTES [dfa-only|no-inner|inner-always|nfa]]\n", argv[0]);
         return 2;
     }
     const size_t block_bytes = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 65536;
@@ -42,6 +45,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     RegMatcher* matcher = regmatcher_configured(prog, config);
+    const bool nfa_alone = argc > 4 && std::strcmp(argv[4], "nfa") == 0;
+    BitNfa nfa;
+    if (nfa_alone && !nfa.build(prog->program, inspect_program(prog->program).size)) {
+        std::fprintf(stderr, "the NFA cannot take the pattern: %zu positions\n", nfa.positions());
+        return 2;
+    }
+    // select_lines returns the first matching line of [from, to), or null.
+    auto select_lines = [&](const char* from, const char* to) -> const char* {
+        if (!nfa_alone) return regselect(matcher, from, to);
+        const LazyDfa::Outcome outcome = nfa.scan(from, to, LazyDfa::Mode::BUFFER);
+        if (outcome.result != LazyDfa::Result::MATCH) return nullptr;
+        const char* line = outcome.at;
+        while (line > from && line[-1] != '\n') --line;
+        return line;
+    };
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
@@ -71,7 +89,7 @@ int main(int argc, char** argv) {
         }
         const auto t0 = Clock::now();
         for (const char* from = begin; from < last;) {
-            const char* line = regselect(matcher, from, last);
+            const char* line = select_lines(from, last);
             if (line == nullptr) break;
             ++selected;
             from = static_cast<const char*>(std::memchr(line, '\n', size_t(last - line))) + 1;
@@ -83,6 +101,9 @@ int main(int argc, char** argv) {
     }
     const double total = std::chrono::duration<double>(Clock::now() - start).count();
     const double select = std::chrono::duration<double>(selecting).count();
+    if (nfa_alone)
+        std::printf("  the NFA alone: %zu positions, %u words of state, %zu table chunks, %llu paired scans\n",
+                    nfa.positions(), nfa.state_words(), nfa.table_chunks(), (unsigned long long)nfa.paired_scans());
     const RegMatcherStats stats = regmatcher_stats(matcher);
     std::printf("pattern %s: %llu lines selected of %llu bytes; select %.4f s (%.0f MB/s), loop with reading %.3f s\n",
                 argv[2], selected, bytes, select, bytes / select / 1e6, total);

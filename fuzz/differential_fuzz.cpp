@@ -17,20 +17,30 @@
 //
 // A pattern that begins with '@' is a list of words separated by blanks (classes and all
 // allowed in a word), searched as their alternation: up to MAX_WORDS words, so that the
-// literal sets of big alternations and their kernels are fuzzed too. The vector kernels are on for even-sized inputs and off for odd
-// ones. A case on which the reference spends its step budget is dropped from there on.
+// literal sets of big alternations and their kernels are fuzzed too.
+//
+// The leftmost start (the reverse DFA, with the default cache and one that keeps clearing)
+// must find where the reference's match begins, or give up, and regsearch_from from there
+// must leave the reference's slots (check_leftmost_start). The vector kernels are on for
+// even-sized inputs and off for odd ones. A case on which the reference spends its step
+// budget is dropped from there on.
 //
 // The reference recurses on the machine stack, once per choice and per group node passed,
 // so lines and patterns are kept short here.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "regexp/analysis.h"
+#include "regexp/dfa.h"
+#include "regexp/regsearch_internal.h"
 #include "regexp/regsearch_tuning.h"
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
+#include "support/capture_hook.h"
 #include "support/matcher_diff.h"
 
 namespace {
@@ -73,6 +83,46 @@ std::string alternation_of(const std::string& list) {
     return pattern;
 }
 
+// check_leftmost_start holds the reverse DFA's leftmost start and regsearch_from to the
+// reference on each line.
+void check_leftmost_start(const std::string& pattern, const std::vector<std::string>& lines) {
+    CaptureHook hook;
+    RegexpPtr reference(regcompile(pattern.c_str()));
+    RegexpPtr from(regcompile(pattern.c_str()));
+    if (reference == nullptr || from == nullptr) return;
+    const ProgramExtent extent = inspect_program(reference->program);
+    if (!extent.sound) return;
+    LazyDfa reverse[2];
+    reverse[0].build_reverse(reference->program, extent.size, DEFAULT_DFA_CACHE_BYTES);
+    reverse[1].build_reverse(reference->program, extent.size, 1);
+    ReferenceOptions options;
+    options.step_budget = REFERENCE_STEP_BUDGET;
+    for (const std::string& text : lines) {
+        const char* line = text.c_str();
+        const int expected = reference_search(reference.get(), line, options);
+        if (expected == REFERENCE_GAVE_UP) return;
+        for (LazyDfa& dfa : reverse) {
+            const LazyDfa::Outcome start = dfa.scan_reverse(line, line + text.size());
+            if (start.result == LazyDfa::Result::GAVE_UP) continue;
+            const bool found = start.result == LazyDfa::Result::MATCH;
+            if (found != (expected == 1) || (found && start.at != reference->match_start[0]))
+                fuzz_fail("pattern \"%s\" on line \"%s\": the reverse DFA finds %ld, the reference's match begins at %ld",
+                          escape_bytes(pattern).c_str(), escape_bytes(text).c_str(), found ? long(start.at - line) : -1L,
+                          expected == 1 ? long(reference->match_start[0] - line) : -1L);
+        }
+        if (expected != 1) continue;
+        const bool same = regsearch_from(from.get(), line, reference->match_start[0]) == 1 &&
+                          std::equal(from->match_start, from->match_start + REGEXP_GROUPS, reference->match_start) &&
+                          std::equal(from->match_end, from->match_end + REGEXP_GROUPS, reference->match_end);
+        if (!same)
+            fuzz_fail("pattern \"%s\" on line \"%s\": regsearch_from at the match's start leaves other slots",
+                      escape_bytes(pattern).c_str(), escape_bytes(text).c_str());
+    }
+    if (!reported.empty())
+        fuzz_fail("pattern \"%s\": the reverse DFA or regsearch_from reported \"%s\"", escape_bytes(pattern).c_str(),
+                  escape_bytes(reported[0]).c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -104,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (tally.gave_up > 0) break;  // the case is dropped from there on
     }
     diff.check_buffer(tally, "differential_fuzz", nullptr);
+    if (tally.gave_up == 0) check_leftmost_start(pattern, lines);
     scan_select_kernels(kernels);
     return 0;
 }

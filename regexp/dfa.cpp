@@ -49,6 +49,8 @@
 namespace {
 
 constexpr uint32_t ACCEL = 0x80000000u;        // tag: the target state is accelerated
+constexpr uint32_t STARTS = ACCEL;             // the same tag in a reverse DFA, which accelerates no state:
+                                               // the target state holds the START thread
 constexpr uint32_t FIRST_SPECIAL = 0xFFFFFFF0u;
 constexpr uint32_t END_OF_TEXT = 0xFFFFFFFDu;  // NUL without a match: the line's text is over
 constexpr uint32_t MATCH = 0xFFFFFFFEu;
@@ -86,80 +88,37 @@ void LazyDfa::build_prefix(const unsigned char* program, size_t program_size, si
     build_shape(program, program_size, cache_bytes, Shape::PREFIX, stop);
 }
 
-// build_shape: node is where the walk starts (SEARCH, SUFFIX) or the literal it stops
-// before (PREFIX).
+void LazyDfa::build_reverse(const unsigned char* program, size_t program_size, size_t cache_bytes) {
+    build_shape(program, program_size, cache_bytes, Shape::REVERSE, 1);
+}
+
+// build_shape: node is where the walk starts (SEARCH, SUFFIX, REVERSE) or the literal it
+// stops before (PREFIX).
 void LazyDfa::build_shape(const unsigned char* program, size_t program_size, size_t cache_bytes, Shape shape,
                           uint32_t node) {
     program_ = program;
     shape_ = shape;
     anchored_ = shape != Shape::SEARCH;
-    thread_at_.assign(program_size, -1);
     threads_.clear();
-    has_line_start_ = false;
     const uint32_t start = shape == Shape::SUFFIX ? node : 1;
     const uint32_t stop = shape == Shape::PREFIX ? node : NO_NODE;
 
-    // The walked nodes, and a thread for every place that waits for a byte.
-    std::vector<bool> seen(program_size, false);
-    std::vector<uint32_t> pending = {start};
-    auto new_thread = [&](Thread::Kind kind, Thread::Follow follow_kind, uint32_t follow, ByteSet accept) {
-        threads_.push_back(Thread{kind, follow_kind, follow, {-1, -1}, accept});
-        return int32_t(threads_.size() - 1);
-    };
-    while (!pending.empty()) {
-        const uint32_t at = pending.back();
-        pending.pop_back();
-        if (seen[at] || at == stop) continue;
-        seen[at] = true;
-        const unsigned char* node = program + at;
-        const NodeStep step = node_step(node);
-        const uint32_t next_at = step.next != nullptr ? uint32_t(step.next - program) : 0;
-        switch (step.kind) {
-        case NodeKind::BYTE:
-            thread_at_[at] = new_thread(Thread::CONSUME, Thread::NODE, next_at, accepted_bytes(node));
-            break;
-        case NodeKind::LITERAL: {
-            // One thread per byte, each leading to the next; the last one to the next node.
-            const unsigned char* text = node_operand(node);
-            const size_t length = std::strlen(reinterpret_cast<const char*>(text));
-            const int32_t first = int32_t(threads_.size());
-            for (size_t i = 0; i < length; ++i) {
-                ByteSet accept;
-                accept.add(text[i]);
-                if (i + 1 < length)
-                    new_thread(Thread::CONSUME, Thread::THREAD, uint32_t(first) + uint32_t(i) + 1, accept);
-                else
-                    new_thread(Thread::CONSUME, Thread::NODE, next_at, accept);
-            }
-            thread_at_[at] = first;
-            break;
-        }
-        case NodeKind::STAR:
-        case NodeKind::PLUS: {
-            // The loop thread sits at the repetition's node; x+ has a first pass at the
-            // repeated node. Both go on to the loop and whatever follows it.
-            const ByteSet accept = accepted_bytes(step.inner);
-            thread_at_[at] = new_thread(Thread::CONSUME, Thread::LOOP, at, accept);
-            if (step.kind == NodeKind::PLUS)
-                thread_at_[at + NODE_HEADER_SIZE] = new_thread(Thread::CONSUME, Thread::LOOP, at, accept);
-            break;
-        }
-        case NodeKind::LINE_END:
-            thread_at_[at] = new_thread(Thread::LINE_END, Thread::NODE, next_at, ByteSet{});
-            break;
-        case NodeKind::LINE_START:
-            has_line_start_ = true;
-            break;
-        default:
-            break;
-        }
-        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
-        if (step.next != nullptr) pending.push_back(next_at);
-    }
-    // A scan of one side of a literal never starts at a line's start: `^` there is decided
-    // by the prefix's gate thread, not by the state.
+    // A thread for every position (positions.h).
+    static_assert(int(Thread::NODE) == int(Position::NODE) && int(Thread::THREAD) == int(Position::POSITION) &&
+                      int(Thread::LOOP) == int(Position::LOOP) && int(Thread::LINE_END) == int(Position::LINE_END),
+                  "a position is a thread");
+    ProgramPositions found = find_positions(program, program_size, start, stop);
+    for (const Position& position : found.positions)
+        threads_.push_back(Thread{Thread::Kind(position.kind), Thread::Follow(position.follow_kind), position.follow,
+                                  {-1, -1}, position.accept});
+    thread_at_ = std::move(found.position_at);
+    has_line_start_ = found.has_line_start;
+    ends_ = std::move(found.ends);
+    const std::vector<bool>& seen = found.walked;
+    // A scan of one side of a literal never starts at a line's start, nor does a backward
+    // scan: `^` there is decided by the gate thread, not by the state.
     if (anchored_) has_line_start_ = false;
-    if (shape == Shape::PREFIX) reverse_threads(seen);
+    if (shape == Shape::PREFIX || shape == Shape::REVERSE) reverse_threads(seen);
 
     // Byte classes: start from {NUL}, {'\n'} and the rest, and split by every distinct
     // set of bytes that some thread takes.
@@ -196,16 +155,23 @@ void LazyDfa::build_shape(const unsigned char* program, size_t program_size, siz
         line_offsets_[b] = uint32_t(line_classes_[b] * sizeof(uint32_t));
     }
 
+    closure_.prepare(program_size);
     visited_.assign(program_size, 0);
-    gated_visited_.assign(shape == Shape::PREFIX ? program_size : 0, 0);
+    gated_visited_.assign(shape == Shape::PREFIX || shape == Shape::REVERSE ? program_size : 0, 0);
     thread_mark_.assign(threads_.size(), 0);
     generation_ = 0;
 
     // The closure of the start: at any position, and at a line's first position. An
-    // anchored DFA has only the second, at the scan's start.
+    // anchored DFA has only the second, at the scan's start. A reverse DFA starts from the
+    // program's end: a match may end at any position, and at the text's end `$` holds.
     bool seed_matches = false;
     seed_threads_.clear();
-    if (!anchored_) {
+    if (shape == Shape::REVERSE) {
+        next_generation();
+        for (uint32_t end : ends_) close_backward(end, false);
+        seed_threads_ = work_;
+        std::sort(seed_threads_.begin(), seed_threads_.end());
+    } else if (!anchored_) {
         next_generation();
         close(1, false, false);
         seed_matches = matched_;
@@ -213,10 +179,13 @@ void LazyDfa::build_shape(const unsigned char* program, size_t program_size, siz
         std::sort(seed_threads_.begin(), seed_threads_.end());
     }
     next_generation();
-    if (shape == Shape::PREFIX)
-        close_backward(stop);
-    else
+    if (shape == Shape::PREFIX) {
+        close_backward(stop, false);
+    } else if (shape == Shape::REVERSE) {
+        for (uint32_t end : ends_) close_backward(end, true);
+    } else {
         close(start, has_line_start_, false);
+    }
     every_line_ = seed_matches || matched_;
     begin_threads_ = work_;
     std::sort(begin_threads_.begin(), begin_threads_.end());
@@ -230,8 +199,9 @@ void LazyDfa::build_shape(const unsigned char* program, size_t program_size, siz
     reset_cache();
 }
 
-// reverse_threads turns the threads of the walked nodes (the prefix) around: each learns
-// what may have come just before its byte, and into_ gets the reversed links.
+// reverse_threads turns the threads of the walked nodes (the prefix, or the whole program)
+// around: each learns what may have come just before its byte, and into_ gets the reversed
+// links.
 void LazyDfa::reverse_threads(const std::vector<bool>& walked) {
     std::vector<std::pair<uint32_t, uint32_t>> links;  // (node entered, entry of into_)
     auto add_before = [&](uint32_t id, uint32_t previous) {
@@ -285,8 +255,10 @@ void LazyDfa::reverse_threads(const std::vector<bool>& walked) {
         case NodeKind::LINE_START:
             links.emplace_back(next_at, from | INTO_GATED);
             break;
+        case NodeKind::LINE_END:  // `$` cannot hold before the literal; in REVERSE, at the text's end
+            if (shape_ == Shape::REVERSE) links.emplace_back(next_at, from | INTO_AT_END);
+            break;
         case NodeKind::END:
-        case NodeKind::LINE_END:  // `$` cannot hold before the literal
         case NodeKind::INVALID:
             break;
         case NodeKind::PASSAGE:
@@ -296,6 +268,8 @@ void LazyDfa::reverse_threads(const std::vector<bool>& walked) {
     }
     gate_thread_ = uint32_t(threads_.size());
     threads_.push_back(Thread{Thread::LINE_END, Thread::BACK, NO_NODE, {-1, -1}, ByteSet{}});
+    start_thread_ = uint32_t(threads_.size());
+    if (shape_ == Shape::REVERSE) threads_.push_back(Thread{Thread::START, Thread::BACK, NO_NODE, {-1, -1}, ByteSet{}});
 
     into_first_.assign(walked.size() + 1, 0);
     for (const auto& link : links) ++into_first_[link.first + 1];
@@ -311,6 +285,7 @@ void LazyDfa::reverse_threads(const std::vector<bool>& walked) {
 void LazyDfa::next_generation() {
     work_.clear();
     matched_ = false;
+    closure_.next_generation();
     if (++generation_ == 0) {
         std::fill(visited_.begin(), visited_.end(), 0);
         std::fill(gated_visited_.begin(), gated_visited_.end(), 0);
@@ -328,58 +303,17 @@ void LazyDfa::add_thread(uint32_t id) {
 // close adds the threads reachable from the node at offset through empty-width nodes, or
 // sets matched_ on reaching OP_END.
 void LazyDfa::close(uint32_t offset, bool at_start, bool at_end) {
-    stack_.clear();
-    stack_.push_back(offset);
-    while (!stack_.empty()) {
-        const uint32_t at = stack_.back();
-        stack_.pop_back();
-        if (visited_[at] == generation_) continue;
-        visited_[at] = generation_;
-        const NodeStep step = node_step(program_ + at);
-        const uint32_t next_at = step.next != nullptr ? uint32_t(step.next - program_) : 0;
-        switch (step.kind) {
-        case NodeKind::END:
-            matched_ = true;
-            return;
-        case NodeKind::LINE_START:
-            if (at_start) stack_.push_back(next_at);
-            break;
-        case NodeKind::LINE_END:
-            if (at_end)
-                stack_.push_back(next_at);
-            else
-                add_thread(uint32_t(thread_at_[at]));
-            break;
-        case NodeKind::BYTE:
-        case NodeKind::LITERAL:
-            add_thread(uint32_t(thread_at_[at]));
-            break;
-        case NodeKind::CHOICE:
-            stack_.push_back(next_at);
-            stack_.push_back(uint32_t(step.inner - program_));
-            break;
-        case NodeKind::STAR:
-            add_thread(uint32_t(thread_at_[at]));
-            stack_.push_back(next_at);
-            break;
-        case NodeKind::PLUS:
-            add_thread(uint32_t(thread_at_[at + NODE_HEADER_SIZE]));
-            break;
-        case NodeKind::PASSAGE:
-            stack_.push_back(next_at);
-            break;
-        case NodeKind::INVALID:
-            break;
-        }
-    }
+    if (closure_.close(program_, thread_at_, offset, at_start, at_end, [this](uint32_t id) { add_thread(id); }))
+        matched_ = true;
 }
 
 // close_backward adds, for a walk that enters the node at offset, the threads that may have
-// taken the byte just before, going back through empty-width nodes; it sets matched_ on
-// reaching the program's start, and adds the gate thread on reaching it through `^`.
-// A node reached through `^` is only of use for finding the start: no byte can come before
-// the line's start.
-void LazyDfa::close_backward(uint32_t offset) {
+// taken the byte just before, going back through empty-width nodes (`$` only when at_end);
+// it sets matched_ on reaching the program's start, and adds the gate thread on reaching it
+// through `^`. A node reached through `^` is only of use for finding the start: no byte can
+// come before the line's start. A reverse DFA goes on past the start (a loop may lead back
+// to it), which adds its START thread instead of ending the walk.
+void LazyDfa::close_backward(uint32_t offset, bool at_end) {
     stack_.clear();
     stack_.push_back(offset << 1);
     while (!stack_.empty()) {
@@ -395,19 +329,22 @@ void LazyDfa::close_backward(uint32_t offset) {
             visited_[at] = generation_;
         }
         if (at == 1) {
-            if (!gated) {
+            if (shape_ == Shape::REVERSE) {
+                add_thread(gated ? gate_thread_ : start_thread_);
+            } else if (!gated) {
                 matched_ = true;
                 return;
+            } else {
+                add_thread(gate_thread_);
+                continue;
             }
-            add_thread(gate_thread_);
-            continue;
         }
         for (uint32_t i = into_first_[at]; i < into_first_[at + 1]; ++i) {
             const uint32_t entry = into_[i];
             const uint32_t kind = entry & 3;
             if (kind == INTO_THREAD) {
                 if (!gated) add_thread(entry >> 2);
-            } else {
+            } else if (kind != INTO_AT_END || at_end) {
                 stack_.push_back(((entry >> 2) << 1) | uint32_t(gated || kind == INTO_GATED));
             }
         }
@@ -430,7 +367,7 @@ void LazyDfa::follow(const Thread& thread) {
     case Thread::BACK:
         for (int32_t id : thread.before)
             if (id >= 0) add_thread(uint32_t(id));
-        if (thread.follow != NO_NODE) close_backward(thread.follow);
+        if (thread.follow != NO_NODE) close_backward(thread.follow, false);
         break;
     }
 }
@@ -521,6 +458,7 @@ uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, con
         if (state.at_start == at_start && state.count == threads.size() &&
             std::equal(threads.begin(), threads.end(), pool_.begin() + state.first)) {
             const uint32_t row = (slot - 1) * row_bytes();
+            if (state.starts) return row | STARTS;
             for (const Accel& accel : accels_)
                 if (accel.row == row) return row | ACCEL;
             return row;
@@ -553,7 +491,9 @@ uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, con
         }
     }
     const uint32_t index = uint32_t(states_.size());
-    states_.push_back(State{uint32_t(pool_.size()), uint32_t(threads.size()), at_start});
+    // The START thread has the largest id, so it comes last in a sorted state.
+    const bool starts = shape_ == Shape::REVERSE && !threads.empty() && threads.back() == start_thread_;
+    states_.push_back(State{uint32_t(pool_.size()), uint32_t(threads.size()), at_start, starts});
     pool_.insert(pool_.end(), threads.begin(), threads.end());
     table_.resize(table_.size() + stride_, UNKNOWN);
     size_t i = h & mask;
@@ -562,6 +502,7 @@ uint32_t LazyDfa::find_or_add(std::vector<uint16_t>& threads, bool at_start, con
     ++stats_.states_built;
 
     const uint32_t row = index * row_bytes();
+    if (starts) return row | STARTS;
     // Only the states a scan can stay in for long are worth the analysis: the start
     // state, the state of nothing in progress, and the dead state.
     if (!anchored_ && accels_.size() < 4 && (threads.empty() || (!at_start && threads == seed_threads_) || row == 0)) {
@@ -759,4 +700,46 @@ LazyDfa::Outcome LazyDfa::scan_anchored(const char* from, const char* to) {
     outcome.at = p;
     scanned_before_ += uint64_t(backward ? from - p : p - from);
     return outcome;
+}
+
+LazyDfa::Outcome LazyDfa::scan_reverse(const char* begin, const char* end) {
+    const void* nul = std::memchr(begin, '\0', size_t(end - begin));
+    if (nul != nullptr) end = static_cast<const char*>(nul);
+    scan_begin_ = end;
+    const char* found = (begin_entry_ & STARTS) ? end : nullptr;
+    const char* p = end;
+    uint32_t row = begin_entry_ & ~STARTS;
+    const char* table = reinterpret_cast<const char*>(table_.data());
+    for (;;) {
+        // The hot loop: one dependent load a byte, as in scan; an entry is a row, tagged when
+        // a match begins before the byte it took, or a special value.
+        while (p > begin) {
+            uint32_t entry;
+            std::memcpy(&entry, table + line_offsets_[static_cast<unsigned char>(p[-1])] + row, sizeof entry);
+            if (entry >= FIRST_SPECIAL) break;
+            --p;
+            if (entry & STARTS) found = p;
+            row = entry & ~STARTS;
+        }
+        if (p == begin) break;
+        const uint32_t entry = compute(row, line_classes_[static_cast<unsigned char>(p[-1])], p);
+        if (entry == GIVE_UP) {
+            scanned_before_ += uint64_t(end - p);
+            return Outcome{Result::GAVE_UP, p};
+        }
+        if (entry == DEAD) {  // no thread is left: no match begins further back
+            scanned_before_ += uint64_t(end - p);
+            return Outcome{found != nullptr ? Result::MATCH : Result::NONE, found != nullptr ? found : begin};
+        }
+        table = reinterpret_cast<const char*>(table_.data());  // compute may have grown or cleared the cache
+        --p;
+        if (entry & STARTS) found = p;
+        row = entry & ~STARTS;
+    }
+    scanned_before_ += uint64_t(end - begin);
+    // At the line's start the program's start may also be reached through `^`.
+    const State& state = states_[row / row_bytes()];
+    const uint16_t* threads = pool_.data() + state.first;
+    if (std::find(threads, threads + state.count, uint16_t(gate_thread_)) != threads + state.count) found = begin;
+    return Outcome{found != nullptr ? Result::MATCH : Result::NONE, found != nullptr ? found : begin};
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "regexp/positions.h"
 #include "regexp/program.h"
 #include "scan/scan.h"
 
@@ -53,6 +54,10 @@ public:
     // literal begins, and is scanned from there towards the line's start (scan_anchored).
     void build_prefix(const unsigned char* program, size_t program_size, size_t cache_bytes, uint32_t stop);
 
+    // build_reverse prepares the DFA for the whole program read backward, to find where the
+    // leftmost match of a line begins (scan_reverse).
+    void build_reverse(const unsigned char* program, size_t program_size, size_t cache_bytes);
+
     // matches_every_line tells whether the empty text at a line's start already matches.
     bool matches_every_line() const { return every_line_; }
 
@@ -78,6 +83,13 @@ public:
     // and `from`.
     Outcome scan_anchored(const char* from, const char* to);
 
+    // scan_reverse runs a reverse DFA over the text of one line, [begin, end) cut at its first
+    // NUL ('\n' is an ordinary byte), from its end to its start, and finds the leftmost position
+    // where a match of the program begins: MATCH with `at` there, NONE when no match begins
+    // anywhere (`at` is begin), or GAVE_UP as scan does (`at` is where it stopped). A match may
+    // end anywhere; `$` holds only at the text's end, `^` only at its start.
+    Outcome scan_reverse(const char* begin, const char* end);
+
     DfaStats stats() const {
         DfaStats stats = stats_;
         stats.bytes_scanned = scanned_before_;
@@ -89,12 +101,14 @@ private:
         SEARCH,  // the whole program, a match beginning anywhere
         SUFFIX,  // from a node on, anchored at the scan's start
         PREFIX,  // up to a node, backward, anchored at the scan's start
+        REVERSE, // the whole program, backward from a line's end, a match ending anywhere
     };
     struct Thread {
-        // In a prefix DFA a CONSUME thread stands for a byte taken just before the position
-        // reached, and the one LINE_END thread for the program's start reached through `^`,
-        // which holds only at the line's start.
-        enum Kind : uint8_t { CONSUME, LINE_END } kind;
+        // In a prefix or reverse DFA a CONSUME thread stands for a byte taken just before the
+        // position reached, and the gate thread (of kind LINE_END) for the program's start
+        // reached through `^`, which holds only at the line's start. A reverse DFA's START
+        // thread is the program's start reached without `^`: a match begins here.
+        enum Kind : uint8_t { CONSUME, LINE_END, START } kind;
         enum Follow : uint8_t { NODE, THREAD, LOOP, BACK } follow_kind;
         uint32_t follow;  // NODE: offset to close from; THREAD: thread id; LOOP: the repetition's offset;
                           // BACK: the node the walk entered to wait for the byte, or NO_NODE
@@ -105,6 +119,7 @@ private:
         uint32_t first;   // threads in pool_
         uint32_t count;
         bool at_start;    // the state before a line's first byte (only kept when the program has `^`)
+        bool starts;      // REVERSE: it holds the START thread
     };
     struct Accel {
         uint32_t row;     // the accelerated state's row offset
@@ -118,7 +133,7 @@ private:
     void next_generation();
     void add_thread(uint32_t id);
     void close(uint32_t offset, bool at_start, bool at_end);
-    void close_backward(uint32_t offset);
+    void close_backward(uint32_t offset, bool at_end);
     void follow(const Thread& thread);
     bool step_threads(const uint16_t* threads, uint32_t count, unsigned column);
     bool line_end_matches(const State& state);
@@ -151,14 +166,17 @@ private:
     std::vector<uint16_t> seed_threads_;   // the threads of a match begun at any later position
     std::vector<uint16_t> begin_threads_;  // the same at a line's first position (or the scan's start)
 
-    // PREFIX: the program's links reversed. Entries [into_first_[x], into_first_[x + 1]) of
-    // into_ say how the walk can come to enter the node at offset x: from a node by an empty
-    // step (INTO_NODE, or INTO_GATED through `^`), or from a thread that has taken its byte
+    // PREFIX, REVERSE: the program's links reversed. Entries [into_first_[x], into_first_[x + 1])
+    // of into_ say how the walk can come to enter the node at offset x: from a node by an empty
+    // step (INTO_NODE, INTO_GATED through `^`, or INTO_AT_END through `$`, which only the
+    // reverse DFA passes, and only at the text's end), or from a thread that has taken its byte
     // (INTO_THREAD); an entry is (value << 2) | kind.
-    enum IntoKind : uint32_t { INTO_NODE, INTO_GATED, INTO_THREAD };
+    enum IntoKind : uint32_t { INTO_NODE, INTO_GATED, INTO_THREAD, INTO_AT_END };
     std::vector<uint32_t> into_first_;
     std::vector<uint32_t> into_;
     uint32_t gate_thread_ = 0;
+    uint32_t start_thread_ = 0;     // REVERSE
+    std::vector<uint32_t> ends_;    // REVERSE: the OP_END nodes, where a backward walk begins
 
     // The cache.
     size_t cache_bytes_ = 0;
@@ -173,7 +191,8 @@ private:
     ByteSet start_escapes_;
 
     // Scratch for building states.
-    std::vector<uint32_t> visited_;      // by program offset: generation
+    Closure closure_;                    // the forward closures
+    std::vector<uint32_t> visited_;      // PREFIX, by program offset: generation
     std::vector<uint32_t> gated_visited_;  // PREFIX, by program offset: generation, reached through `^`
     std::vector<uint32_t> thread_mark_;  // by thread id: generation
     uint32_t generation_ = 0;

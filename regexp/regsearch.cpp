@@ -33,6 +33,7 @@
 #include "regexp/analysis.h"
 #include "regexp/messages.h"
 #include "regexp/program.h"
+#include "regexp/regsearch_internal.h"
 #include "regexp/regsearch_tuning.h"
 
 namespace {
@@ -661,6 +662,28 @@ bool passes_must_filter(const Regexp* prog, const char* line) {
     return false;
 }
 
+// can_search tells whether a search of prog over line may begin, having reported why not.
+bool can_search(const Regexp* prog, const char* line) {
+    if (prog == nullptr || line == nullptr) {
+        regreport(MSG_NULL_PARAMETER);
+        return false;
+    }
+    if (prog->program[0] != REGEXP_MAGIC) {
+        regreport(MSG_CORRUPTED_PROGRAM);
+        return false;
+    }
+    return true;
+}
+
+// begin_search sets the module-level state for a search of prog over line.
+void begin_search(const Regexp* prog, const char* line) {
+    search_line = line;
+    search_length_known = false;
+    search_program = prog->program;
+    ++search_serial;
+    failure_memo.reset();
+}
+
 }  // namespace
 
 MemoBudget regsearch_set_memo_budget(MemoBudget budget) {
@@ -671,21 +694,9 @@ MemoBudget regsearch_set_memo_budget(MemoBudget budget) {
 }
 
 int regsearch(Regexp* prog, const char* line) {
-    if (prog == nullptr || line == nullptr) {
-        regreport(MSG_NULL_PARAMETER);
-        return 0;
-    }
-    if (prog->program[0] != REGEXP_MAGIC) {
-        regreport(MSG_CORRUPTED_PROGRAM);
-        return 0;
-    }
+    if (!can_search(prog, line)) return 0;
     if (prog->must_text != nullptr && !passes_must_filter(prog, line)) return 0;
-
-    search_line = line;
-    search_length_known = false;
-    search_program = prog->program;
-    ++search_serial;
-    failure_memo.reset();
+    begin_search(prog, line);
 
     if (prog->anchored) return try_at(prog, line);
     if (prog->first_char != '\0') {
@@ -711,4 +722,10 @@ int regsearch(Regexp* prog, const char* line) {
     std::fill(std::begin(prog->match_start), std::end(prog->match_start), nullptr);
     std::fill(std::begin(prog->match_end), std::end(prog->match_end), nullptr);
     return 0;
+}
+
+int regsearch_from(Regexp* prog, const char* line, const char* start) {
+    if (!can_search(prog, start == nullptr ? nullptr : line)) return 0;
+    begin_search(prog, line);
+    return try_at(prog, start);
 }

@@ -30,8 +30,11 @@
 #include <string>
 #include <vector>
 
+#include "regexp/analysis.h"
+#include "regexp/bitnfa.h"
 #include "regexp/program.h"
 #include "regexp/regexp.h"
+#include "regexp/regsearch_internal.h"
 #include "regexp/regsearch_tuning.h"
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
@@ -757,6 +760,457 @@ TEST(MatcherDiff, APrefilterThatStopsPayingTurnsItselfOffAndOnAgain) {
     EXPECT_LT(stats.prefilter_off_bytes, 4'000'000u);
     EXPECT_FALSE(stats.literals.empty()) << "searched again at the end";
     EXPECT_TRUE(reported.empty());
+}
+
+// ---------------------------------------------------------------------------------------
+// The bit-parallel NFA (bitnfa.h) and the leftmost start (LazyDfa::scan_reverse with
+// regsearch_from) against regsearch, which the tests above hold to the reference: the NFA must
+// select exactly the lines regsearch matches, one line at a time and over a buffer of them;
+// the reverse DFA must find where regsearch's match begins; regsearch_from from there must
+// leave regsearch's twenty slots.
+
+struct EngineTally {
+    uint64_t patterns = 0;       // compiled
+    uint64_t nfa_refused = 0;    // too many positions for the NFA
+    uint64_t lines = 0;
+    uint64_t matches = 0;
+    uint64_t reverse_gave_up = 0;
+    uint64_t buffers = 0;
+    uint64_t failures = 0;
+};
+
+// EngineRun is one compiled pattern, its NFA and its reverse DFA; lines are checked in turn
+// and remembered for check_buffer.
+class EngineRun {
+public:
+    explicit EngineRun(const std::string& pattern, size_t reverse_cache = DEFAULT_DFA_CACHE_BYTES)
+        : pattern_(pattern) {
+        CaptureHook hook;
+        prog_.reset(regcompile(pattern.c_str()));
+        from_.reset(regcompile(pattern.c_str()));
+        if (prog_ == nullptr) return;
+        const ProgramExtent extent = inspect_program(prog_->program);
+        EXPECT_TRUE(extent.sound) << escape_bytes(pattern);
+        nfa_built_ = nfa_.build(prog_->program, extent.size);
+        reverse_.build_reverse(prog_->program, extent.size, reverse_cache);
+    }
+
+    bool compiled() const { return prog_ != nullptr; }
+    bool nfa_built() const { return nfa_built_; }
+    const BitNfa& nfa() const { return nfa_; }
+    const LazyDfa& reverse() const { return reverse_; }
+
+    // check_line compares the NFA (LINE mode), the leftmost start and regsearch_from with
+    // regsearch on line (cut at its first NUL for regsearch, given whole to the others).
+    // in_buffer: the line also goes into the buffer of check_buffer.
+    void check_line(const std::string& line, EngineTally& tally, const std::string& context, bool in_buffer = true) {
+        CaptureHook hook;
+        const char* text = line.c_str();
+        const char* end = text + line.size();
+        const int expected = regsearch(prog_.get(), text);
+        ++tally.lines;
+        tally.matches += expected;
+        std::string trouble;
+        if (nfa_built_) {
+            const LazyDfa::Outcome outcome = nfa_.scan(text, end, LazyDfa::Mode::LINE);
+            if ((outcome.result == LazyDfa::Result::MATCH) != (expected == 1)) trouble += " nfa says " + name(outcome);
+        }
+        const LazyDfa::Outcome start = reverse_.scan_reverse(text, end);
+        if (start.result == LazyDfa::Result::GAVE_UP) {
+            ++tally.reverse_gave_up;
+        } else if ((start.result == LazyDfa::Result::MATCH) != (expected == 1)) {
+            trouble += " reverse start says " + name(start);
+        } else if (expected == 1 && start.at != prog_->match_start[0]) {
+            trouble += " reverse start at " + std::to_string(start.at - text) + ", match at " +
+                       std::to_string(prog_->match_start[0] - text);
+        }
+        if (expected == 1) {
+            // From the match's start, exactly regsearch's slots; from any earlier position, no match.
+            const char* at = prog_->match_start[0];
+            if (regsearch_from(from_.get(), text, at) != 1 || !same_slots(prog_.get(), from_.get()))
+                trouble += " regsearch_from's slots differ: " + slots_of(from_.get(), text) + " against " +
+                           slots_of(prog_.get(), text);
+            if (at > text && regsearch_from(from_.get(), text, at - 1 - (at - text - 1) / 2) != 0)
+                trouble += " regsearch_from matches before the leftmost start";
+        }
+        if (!reported.empty()) trouble += " messages " + describe_messages(reported);
+        if (!trouble.empty() && ++tally.failures <= MAX_REPORTED_FAILURES)
+            ADD_FAILURE() << context << "\n  pattern \"" << escape_bytes(pattern_) << "\"\n  line    \""
+                          << escape_bytes(line) << "\"\n  regsearch: " << expected << "\n " << trouble;
+        if (in_buffer) lines_.push_back({line, expected});
+    }
+
+    // check_buffer selects the lines checked so far from one buffer, each ended by '\n', with
+    // the NFA in BUFFER mode, and compares the lines selected with regsearch's results.
+    void check_buffer(EngineTally& tally, const std::string& context) {
+        if (!nfa_built_ || lines_.empty()) return;
+        std::string buffer;
+        std::vector<size_t> starts;
+        std::vector<size_t> expected;
+        for (size_t i = 0; i < lines_.size(); ++i) {
+            starts.push_back(buffer.size());
+            buffer += lines_[i].first + '\n';
+            if (lines_[i].second == 1) expected.push_back(i);
+        }
+        std::vector<size_t> selected;
+        const char* data = buffer.data();
+        const char* end = data + buffer.size();
+        for (const char* from = data; from < end;) {
+            const LazyDfa::Outcome outcome = nfa_.scan(from, end, LazyDfa::Mode::BUFFER);
+            if (outcome.result != LazyDfa::Result::MATCH) break;
+            // The line that holds `at`: its '\n' belongs to it.
+            const size_t at = size_t(outcome.at - data);
+            const size_t index = size_t(std::upper_bound(starts.begin(), starts.end(), at) - starts.begin()) - 1;
+            if (at < size_t(from - data) || at >= buffer.size()) {
+                selected.push_back(starts.size());  // outside the region: reported below
+                break;
+            }
+            selected.push_back(index);
+            from = index + 1 < starts.size() ? data + starts[index + 1] : end;
+        }
+        ++tally.buffers;
+        if (selected != expected && ++tally.failures <= MAX_REPORTED_FAILURES) {
+            std::string lines;
+            for (size_t i = 0; i < lines_.size(); ++i)
+                lines += "\n    " + std::to_string(i) + ": \"" + escape_bytes(lines_[i].first) + "\" -> " +
+                         std::to_string(lines_[i].second);
+            ADD_FAILURE() << context << ": the NFA over a buffer\n  pattern \"" << escape_bytes(pattern_)
+                          << "\"\n  selected " << join(selected) << ", expected " << join(expected) << lines;
+        }
+    }
+
+private:
+    static std::string name(const LazyDfa::Outcome& outcome) {
+        return outcome.result == LazyDfa::Result::MATCH ? "MATCH" : outcome.result == LazyDfa::Result::NONE ? "NONE"
+                                                                                                             : "GAVE_UP";
+    }
+    static bool same_slots(const Regexp* a, const Regexp* b) {
+        return std::equal(std::begin(a->match_start), std::end(a->match_start), std::begin(b->match_start)) &&
+               std::equal(std::begin(a->match_end), std::end(a->match_end), std::begin(b->match_end));
+    }
+    static std::string slots_of(const Regexp* prog, const char* text) {
+        std::string out;
+        for (int i = 0; i < REGEXP_GROUPS; ++i) {
+            auto at = [&](const char* p) { return p == nullptr ? std::string("n") : std::to_string(p - text); };
+            out += (i ? " " : "") + at(prog->match_start[i]) + "-" + at(prog->match_end[i]);
+        }
+        return out;
+    }
+    static std::string join(const std::vector<size_t>& indices) {
+        std::string out = "{";
+        for (size_t i : indices) out += (out.size() > 1 ? " " : "") + std::to_string(i);
+        return out + "}";
+    }
+
+    std::string pattern_;
+    RegexpPtr prog_;
+    RegexpPtr from_;
+    BitNfa nfa_;
+    bool nfa_built_ = false;
+    LazyDfa reverse_;
+    std::vector<std::pair<std::string, int>> lines_;
+};
+
+void print_engine_tally(const char* name, const EngineTally& tally, double seconds) {
+    std::printf("[ tally    ] %s: %llu patterns (%llu too large for the NFA), %llu lines compared, %llu matched, "
+                "%llu buffers, reverse start gave up on %llu lines, %.2f s\n",
+                name, static_cast<unsigned long long>(tally.patterns), static_cast<unsigned long long>(tally.nfa_refused),
+                static_cast<unsigned long long>(tally.lines), static_cast<unsigned long long>(tally.matches),
+                static_cast<unsigned long long>(tally.buffers), static_cast<unsigned long long>(tally.reverse_gave_up),
+                seconds);
+}
+
+// check_random_engines runs seeded random patterns and lines through EngineRun until
+// wanted_lines lines are compared: some lines long (up to 3,000 bytes), one in five with a NUL
+// and more bytes after it, one in ten also checked alone with a '\n' inside it (an ordinary
+// byte there). The extra bytes are drawn from a second generator, as in compare_random_pairs.
+EngineTally check_random_engines(uint64_t seed, uint64_t wanted_lines, size_t reverse_cache) {
+    std::printf("[ seed     ] QUARNEL_DIFF_SEED=%llu\n", static_cast<unsigned long long>(seed));
+    TestRandom random(seed);
+    TestRandom extra(seed ^ 0xB17AFA);
+    EngineTally tally;
+    for (uint64_t case_number = 0; tally.lines < wanted_lines; ++case_number) {
+        const std::string pattern = random_pattern(random, 2 + static_cast<int>(random.below(6)));
+        EngineRun run(pattern, reverse_cache);
+        if (!run.compiled()) continue;
+        ++tally.patterns;
+        tally.nfa_refused += !run.nfa_built();
+        const std::string context = "seed " + std::to_string(seed) + ", engine case " + std::to_string(case_number);
+        for (int i = 0; i < LINES_PER_PATTERN; ++i) {
+            std::string line = random_line(random, pattern, 3000);
+            if (extra.chance(20)) line += std::string(1, '\0') + random_line(extra, pattern, 60);
+            run.check_line(line, tally, context);
+            if (extra.chance(10)) {
+                line.insert(extra.below(uint32_t(line.size() + 1)), 1, '\n');
+                run.check_line(line, tally, context, false);
+            }
+        }
+        run.check_buffer(tally, context);
+        if (tally.failures > MAX_REPORTED_FAILURES) break;
+    }
+    return tally;
+}
+
+TEST(MatcherDiff, BitNfaAndLeftmostStartOnSeededRandomPatterns) {
+    const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 5;
+    const uint64_t lines = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 4, 1000);
+    auto start = std::chrono::steady_clock::now();
+    const EngineTally tally = check_random_engines(seed, lines, DEFAULT_DFA_CACHE_BYTES);
+    print_engine_tally("engines", tally, seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_LT(tally.nfa_refused * 100, tally.patterns);
+    EXPECT_GT(tally.matches * 5, tally.lines);
+    EXPECT_LT(tally.matches * 5, tally.lines * 4);
+    EXPECT_EQ(tally.reverse_gave_up, 0u);
+    EXPECT_GT(tally.buffers * 2, tally.patterns);
+
+    // With a cache too small for a few states the reverse DFA keeps clearing it and gives some
+    // lines up; the others must still get the right start.
+    start = std::chrono::steady_clock::now();
+    const EngineTally shrunk = check_random_engines(seed + 1, lines / 4, 1);
+    print_engine_tally("engines, reverse cache shrunk", shrunk, seconds_since(start));
+    EXPECT_EQ(shrunk.failures, 0u);
+    EXPECT_GT(shrunk.reverse_gave_up, 0u);
+    EXPECT_LT(shrunk.reverse_gave_up * 2, shrunk.lines);
+}
+
+TEST(MatcherDiff, BitNfaAndLeftmostStartOnEveryShortPattern) {
+    // The patterns and lines of EveryShortPatternAgainstEveryShortLine, plus the lines with a
+    // '\n' inside (an ordinary byte to one line given alone).
+    static const char* const TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
+    constexpr int TOKEN_COUNT = sizeof TOKENS / sizeof TOKENS[0];
+    constexpr int MAX_TOKENS = 5;
+    std::vector<std::string> lines = {""};
+    for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
+        for (char c : {'a', 'b'}) lines.push_back(lines[from] + c);
+    const auto start = std::chrono::steady_clock::now();
+    EngineTally tally;
+    for (int count = 0; count <= MAX_TOKENS; ++count) {
+        int total = 1;
+        for (int i = 0; i < count; ++i) total *= TOKEN_COUNT;
+        for (int index = 0; index < total; ++index) {
+            std::string pattern;
+            for (int i = 0, rest = index; i < count; ++i, rest /= TOKEN_COUNT) pattern += TOKENS[rest % TOKEN_COUNT];
+            EngineRun run(pattern);
+            if (!run.compiled()) continue;
+            ++tally.patterns;
+            tally.nfa_refused += !run.nfa_built();
+            for (const std::string& line : lines) run.check_line(line, tally, "exhaustive engines");
+            for (const char* line : {"\n", "a\nb", "ab\n", "\nba"}) run.check_line(line, tally, "exhaustive engines", false);
+            run.check_buffer(tally, "exhaustive engines");
+        }
+    }
+    print_engine_tally("exhaustive engines", tally, seconds_since(start));
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_EQ(tally.nfa_refused, 0u);
+    EXPECT_EQ(tally.reverse_gave_up, 0u);
+    EXPECT_GT(tally.lines, 1000000u);
+}
+
+TEST(MatcherDiff, BitNfaAndLeftmostStartOnLongLines) {
+    // Lines of 200,000 bytes: a match at the end, at the start, or none, and `^`, `$` at the
+    // ends of the text; the same line after a short one in a buffer. The last two patterns
+    // take two and four words of state.
+    struct LongCase {
+        std::string pattern;
+        const char* head;
+        const char* unit;
+        std::string tail;
+    };
+    const std::string wide2 = "x(a|b)*" + std::string(80, 'c') + "[ab]*y";
+    const std::string wide4 = "x[ab]*(" + std::string(100, 'c') + "|" + std::string(100, 'd') + ")[ab]+$";
+    const LongCase cases[] = {
+        {"(a|a)*b", "", "a", "cb"},
+        {"(a|a)*b", "", "a", "c"},
+        {"(a|aa)*b$", "", "a", "b"},
+        {"^(ab)*c", "", "ab", "c"},
+        {"^(ab)*c", "x", "ab", "c"},
+        {"a[ab][ab][ab][ab][ab]b$", "", "ab", "aaaaaab"},
+        {"a[ab][ab][ab][ab][ab]b$", "", "ab", "abababa"},
+        {"(a|b)+$", "", "ab", ""},
+        {"x.*y|z", "x", "ab", "z"},
+        {".*", "", "ab", ""},
+        {"$", "", "ab", ""},
+        {wide2, "x", "ab", std::string(80, 'c') + "y"},
+        {wide4, "x", "ab", std::string(100, 'd') + "a"},
+    };
+    EngineTally tally;
+    unsigned widths = 0;
+    for (const LongCase& c : cases) {
+        EngineRun run(c.pattern);
+        ASSERT_TRUE(run.compiled()) << c.pattern;
+        ASSERT_TRUE(run.nfa_built()) << c.pattern;
+        widths |= 1u << run.nfa().state_words();
+        std::string line = c.head;
+        while (line.size() < 200000) line += c.unit;
+        run.check_line("ab", tally, c.pattern);
+        run.check_line(line + c.tail, tally, c.pattern);
+        run.check_line(line, tally, c.pattern);
+        run.check_buffer(tally, c.pattern);
+    }
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_EQ(tally.reverse_gave_up, 0u);
+    EXPECT_EQ(widths, (1u << 1) | (1u << 2) | (1u << 4));
+}
+
+TEST(MatcherDiff, DfaHostilePatternsAreDecidedByTheNfa) {
+    // a[ab]{k}b$ written out: after each byte the automaton must remember which of the last
+    // k + 1 bytes were an `a`, 2^k sets of positions on random a/b text. The lazy DFA builds
+    // a state for nearly every byte, clears its cache again and again and gives lines up; the
+    // NFA, which needs no cache, must select exactly the lines regsearch matches.
+    TestRandom random(DEFAULT_SEED + 11);
+    std::string buffer;
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3000; ++i) {
+        std::string line;
+        for (int j = 0; j < 80; ++j) line += random.chance(50) ? 'a' : 'b';
+        lines.push_back(line);
+        buffer += line + '\n';
+    }
+    for (int k : {4, 8, 12, 16, 20}) {
+        std::string pattern = "a";
+        for (int i = 0; i < k; ++i) pattern += "[ab]";
+        pattern += "b$";
+        RegexpPtr prog(regcompile(pattern.c_str()));
+        ASSERT_NE(prog, nullptr);
+        const size_t size = inspect_program(prog->program).size;
+        LazyDfa dfa;
+        dfa.build(prog->program, size, size_t(256) << 10);
+        BitNfa nfa;
+        ASSERT_TRUE(nfa.build(prog->program, size));
+        EXPECT_EQ(nfa.positions(), size_t(k) + 3) << pattern;  // a, the k sets, b and the `$`
+        EXPECT_EQ(nfa.table_chunks(), 0u) << pattern;          // all shifts
+
+        std::vector<size_t> expected;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (regsearch(prog.get(), lines[i].c_str()) == 1) expected.push_back(i);
+        std::vector<size_t> by_nfa;
+        std::vector<size_t> by_dfa;
+        uint64_t given_up = 0;
+        const char* end = buffer.data() + buffer.size();
+        for (auto* engine : {&by_nfa, &by_dfa}) {
+            for (const char* from = buffer.data(); from < end;) {
+                const LazyDfa::Outcome outcome = engine == &by_nfa ? nfa.scan(from, end, LazyDfa::Mode::BUFFER)
+                                                                   : dfa.scan(from, end, LazyDfa::Mode::BUFFER);
+                if (outcome.result == LazyDfa::Result::NONE) break;
+                const size_t index = size_t(outcome.at - buffer.data()) / 81;
+                if (outcome.result == LazyDfa::Result::GAVE_UP) {
+                    ++given_up;  // the selection matcher would hand this line on
+                    if (regsearch(prog.get(), lines[index].c_str()) == 1) engine->push_back(index);
+                } else {
+                    engine->push_back(index);
+                }
+                from = buffer.data() + 81 * (index + 1);
+            }
+        }
+        EXPECT_EQ(by_nfa, expected) << pattern;
+        EXPECT_EQ(by_dfa, expected) << pattern;
+        EXPECT_GT(expected.size(), lines.size() / 8) << pattern;
+        EXPECT_LT(expected.size(), lines.size() / 2) << pattern;
+        // The DFA thrashes from about k = 12 on: many states, clears, lines given up.
+        if (k >= 16) {
+            EXPECT_GT(dfa.stats().cache_clears, 10u) << pattern;
+            EXPECT_GT(given_up, 0u) << pattern;
+        }
+        if (k <= 8) {
+            EXPECT_EQ(dfa.stats().cache_clears, 0u) << pattern;
+        }
+
+        // The leftmost start of the same lines, from the end of each.
+        EngineRun run(pattern);
+        EngineTally tally;
+        for (size_t i = 0; i < 300; ++i) run.check_line(lines[i], tally, pattern);
+        EXPECT_EQ(tally.failures, 0u);
+    }
+}
+
+TEST(MatcherDiff, BitNfaWidthsAndItsLimit) {
+    // Random valid patterns long enough to need two and four words of state, against random
+    // lines, and programs the NFA cannot take: over 256 positions.
+    TestRandom random(DEFAULT_SEED + 13);
+    EngineTally tally;
+    int by_words[5] = {};
+    for (int attempt = 0; attempt < 4000 && (by_words[2] < 40 || by_words[4] < 40); ++attempt) {
+        PatternOptions options;
+        options.valid_only = true;
+        options.max_pieces = 24 + int(random.below(40));
+        std::string pattern = random_pattern(random, options);
+        // Lengthen it with literals so that more of them reach the wide sizes.
+        pattern = "(" + pattern + ")" + std::string(random.below(220), 'c') + "[ab]*";
+        EngineRun run(pattern);
+        if (!run.compiled() || !run.nfa_built()) continue;
+        const unsigned words = run.nfa().state_words();
+        if (words == 1 || by_words[words] >= 40) continue;
+        ++by_words[words];
+        ++tally.patterns;
+        for (int i = 0; i < LINES_PER_PATTERN; ++i)
+            run.check_line(random_line(random, pattern, 1000) + std::string(random.below(130), 'c'), tally, "wide");
+        run.check_buffer(tally, "wide");
+    }
+    EXPECT_EQ(tally.failures, 0u);
+    EXPECT_EQ(by_words[2], 40);
+    EXPECT_EQ(by_words[4], 40);
+    EXPECT_GT(tally.matches, 0u);
+    EXPECT_LT(tally.matches, tally.lines);
+
+    for (const std::string& pattern : {std::string(300, 'a'), "(" + std::string(200, 'a') + "|" + std::string(100, 'b') + ")x"}) {
+        RegexpPtr prog(regcompile(pattern.c_str()));
+        ASSERT_NE(prog, nullptr);
+        BitNfa nfa;
+        EXPECT_FALSE(nfa.build(prog->program, inspect_program(prog->program).size));
+        EXPECT_GT(nfa.positions(), BitNfa::MAX_POSITIONS);
+    }
+}
+
+TEST(MatcherDiff, BitNfaOverLargeBuffers) {
+    // Many random lines in one buffer (some with a NUL and junk after their text), selected
+    // line after line from each found line on, against regsearch line by line: large regions
+    // run their two halves at once, which must still give the first matching line.
+    TestRandom random(DEFAULT_SEED + 17);
+    uint64_t patterns = 0;
+    uint64_t paired = 0;
+    uint64_t matched = 0;
+    uint64_t lines_total = 0;
+    while (patterns < 150) {
+        CaptureHook hook;
+        const std::string pattern = random_pattern(random, 2 + int(random.below(6)));
+        RegexpPtr prog(regcompile(pattern.c_str()));
+        if (prog == nullptr) continue;
+        BitNfa nfa;
+        if (!nfa.build(prog->program, inspect_program(prog->program).size) || nfa.matches_every_line()) continue;
+        ++patterns;
+        std::string buffer;
+        std::vector<size_t> starts;
+        std::vector<size_t> expected;
+        for (int i = 0; i < 1000; ++i) {
+            std::string text = random_line(random, pattern, 400);
+            if (random.chance(5)) text += std::string(1, '\0') + random_line(random, pattern, 60);
+            if (regsearch(prog.get(), text.c_str()) == 1) expected.push_back(starts.size());
+            starts.push_back(buffer.size());
+            buffer += text + "\n";
+        }
+        if (random.chance(50)) buffer.pop_back();  // a last line without its '\n'
+        std::vector<size_t> selected;
+        const char* end = buffer.data() + buffer.size();
+        for (const char* from = buffer.data(); from < end;) {
+            const LazyDfa::Outcome outcome = nfa.scan(from, end, LazyDfa::Mode::BUFFER);
+            if (outcome.result != LazyDfa::Result::MATCH) break;
+            const size_t at = size_t(outcome.at - buffer.data());
+            const size_t index = size_t(std::upper_bound(starts.begin(), starts.end(), at) - starts.begin()) - 1;
+            ASSERT_GE(outcome.at, from);
+            selected.push_back(index);
+            from = index + 1 < starts.size() ? buffer.data() + starts[index + 1] : end;
+        }
+        EXPECT_EQ(selected, expected) << "pattern \"" << escape_bytes(pattern) << "\"";
+        EXPECT_TRUE(reported.empty());
+        paired += nfa.paired_scans();
+        matched += expected.size();
+        lines_total += starts.size();
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(paired, patterns * 10);
+    EXPECT_GT(matched * 10, lines_total);
+    EXPECT_LT(matched * 10, lines_total * 9);
 }
 
 }  // namespace
