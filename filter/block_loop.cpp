@@ -11,8 +11,8 @@
 //
 // Find strings are searched with LiteralSearch (scan/); a -reg pattern with the engine's
 // selection matcher (regselect: a lazy DFA behind a literal prefilter). With -sub, only a
-// line that matched is searched again by the backtracker (regsearch), for the slots its
-// expansion is made from.
+// line that matched is searched again for the slots its expansion is made from, by the
+// backtracker from where the leftmost match begins (regsearch_with).
 //
 // A NUL ends a line's text. The common NUL-free input pays for that rule only on the lines
 // it writes: a stretch written whole is checked for NULs in the same pass that counts its
@@ -174,7 +174,7 @@ private:
         } else {
             *match.line_feed = '\0';  // the line as a C string, for the slots
             size_t length = 0;
-            const char* text = regsearch(settings_.pattern.get(), match.start) == 1
+            const char* text = regsearch_with(matcher_.get(), settings_.pattern.get(), match.start) == 1
                                    ? expander_.expand(settings_.pattern.get(), sub_template_, length)
                                    : nullptr;
             *match.line_feed = '\n';

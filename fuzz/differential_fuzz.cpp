@@ -10,7 +10,9 @@
 //              with the default DFA cache and with one so small that the DFA keeps
 //              clearing it and hands lines to the backtracker, and both again with every
 //              candidate line decided around a literal on the top level of the pattern
-//              where it has one (P backward from each occurrence, S forward);
+//              where it has one (P backward from each occurrence, S forward); with the
+//              bit-parallel NFA deciding every line; and with the DFA alone, which hands the
+//              lines it gives up on to the backtracker (by default the NFA takes them);
 // against reference_search, and reference_search without its prefilters; no engine message
 // may be reported at all. PatternDiff also checks on every line that matches that each
 // literal set of the program's analysis occurs in it.
@@ -63,6 +65,8 @@ DiffSetup fuzz_setup() {
         RegMatcherConfig{.cache_bytes = 1},
         RegMatcherConfig{.inner = InnerLiteral::ALWAYS},
         RegMatcherConfig{.cache_bytes = 1, .inner = InnerLiteral::ALWAYS},
+        RegMatcherConfig{.core = CoreEngine::NFA},
+        RegMatcherConfig{.cache_bytes = 1, .core = CoreEngine::DFA},
     };
     setup.messages = MessageRule::NONE;
     return setup;

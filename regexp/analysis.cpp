@@ -279,6 +279,53 @@ std::vector<LiteralRun> find_literal_runs(const unsigned char* program, size_t p
 
 }  // namespace
 
+bool dfa_hostile_shape(const unsigned char* program, size_t program_size) {
+    auto wide_byte = [](const unsigned char* node) {
+        if (node == nullptr || node_step(node).kind != NodeKind::BYTE) return false;
+        const ByteSet set = accepted_bytes(node);
+        int count = 0;
+        for (int b = 1; b < 256 && count < 2; ++b) count += set.has(uint8_t(b));
+        return count >= 2;
+    };
+    // chain_from counts the wide single-byte nodes that follow one another from node on,
+    // passing group nodes and single alternatives.
+    auto chain_from = [&](const unsigned char* node) {
+        size_t length = 0;
+        for (size_t steps = 0; node != nullptr && steps <= program_size; ++steps) {
+            const NodeStep step = node_step(node);
+            if (step.kind == NodeKind::PASSAGE && node_opcode(node) != OP_LOOP) {
+                node = step.next;
+                continue;
+            }
+            if (!wide_byte(node)) break;
+            ++length;
+            node = step.next;
+        }
+        return length;
+    };
+    std::vector<bool> seen(program_size, false);
+    std::vector<uint32_t> pending = {1};
+    bool at_start = true;
+    while (!pending.empty()) {
+        const uint32_t at = pending.back();
+        pending.pop_back();
+        if (seen[at]) continue;
+        seen[at] = true;
+        const unsigned char* node = program + at;
+        const NodeStep step = node_step(node);
+        // Entered by a single byte: after the start, or after a node that takes one byte.
+        const bool one_byte = step.kind == NodeKind::BYTE ||
+                              (step.kind == NodeKind::LITERAL && node_operand(node)[1] == 0);
+        if ((at_start && chain_from(node) >= HOSTILE_CHAIN_POSITIONS) ||
+            (one_byte && chain_from(step.next) >= HOSTILE_CHAIN_POSITIONS))
+            return true;
+        at_start = false;
+        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
+        if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
+    }
+    return false;
+}
+
 ProgramAnalysis analyse_program(const unsigned char* program) {
     ProgramAnalysis analysis;
     analysis.extent = inspect_program(program);
@@ -290,6 +337,7 @@ ProgramAnalysis analyse_program(const unsigned char* program) {
     analysis.has_line_start = counts.has_line_start;
     analysis.positions = counts.positions;
     analysis.literal_runs = find_literal_runs(program, size);
+    analysis.dfa_hostile = dfa_hostile_shape(program, size);
     analysis.literal_sets = required_literal_sets(program);
     return analysis;
 }

@@ -66,6 +66,15 @@ struct LiteralSplit {
     ClassLiteral text;
 };
 
+// dfa_hostile_shape tells whether the program holds a chain of at least
+// HOSTILE_CHAIN_POSITIONS single-byte nodes, one after another, each taking two bytes or
+// more, that a single byte leads into (the program's start, or a node that takes one byte):
+// a[ab][ab]...[ab]b written out. Text that enters the chain often keeps a different subset
+// of its places busy at every byte, up to 2^k of them, more states than any DFA cache holds.
+// A wrong answer costs only time: the DFA and the NFA give the same results.
+constexpr size_t HOSTILE_CHAIN_POSITIONS = 12;
+bool dfa_hostile_shape(const unsigned char* program, size_t program_size);
+
 // ProgramAnalysis is everything above for one sound program, and the literal sets.
 struct ProgramAnalysis {
     ProgramExtent extent;
@@ -74,6 +83,7 @@ struct ProgramAnalysis {
                                     // before it takes a byte or reaches OP_END)
     bool has_line_start = false;    // some `^` can be reached
     size_t positions = 0;           // the program's byte-consuming places (bytes of literals counted one each)
+    bool dfa_hostile = false;       // the shape of a DFA that cannot stay small (dfa_hostile_shape)
     std::vector<LiteralRun> literal_runs;      // in program order; no position holds a line feed
     std::vector<LiteralSet> literal_sets;      // candidate sets of required literals (literals.h)
 };

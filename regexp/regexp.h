@@ -70,6 +70,14 @@ struct RegMatcher;
 // lines then all go to the backtracker, which reports what it meets.
 RegMatcher* regmatcher(const Regexp* prog);
 
+// regsearch_with is regsearch(prog, line) for prog, the record matcher was built from: the
+// same result and the same slots. The leftmost start of a match is found by a DFA reading
+// the line backward from its end, and the backtracker makes its one try there, instead of a
+// try at every position before it (docs/regexp.md). prog must hold the program the matcher
+// was built from. Failures: "NULL parameter" (matcher, prog or line is null), with result 0;
+// those of regsearch.
+int regsearch_with(RegMatcher* matcher, Regexp* prog, const char* line);
+
 // regmatcher_free releases matcher; null is allowed.
 void regmatcher_free(RegMatcher* matcher);
 

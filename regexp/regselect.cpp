@@ -38,11 +38,13 @@
 #include <string_view>
 
 #include "regexp/analysis.h"
+#include "regexp/bitnfa.h"
 #include "regexp/dfa.h"
 #include "regexp/literals.h"
 #include "regexp/messages.h"
 #include "regexp/program.h"
 #include "regexp/regexp.h"
+#include "regexp/regsearch_internal.h"
 #include "regexp/regselect_tuning.h"
 #include "scan/scan.h"
 
@@ -75,6 +77,11 @@ constexpr double STOP_COST = 2;
 constexpr double LINE_COST = 25;
 constexpr double LINE_BYTE_COST = 1.0;
 constexpr double AROUND_COST = 70;
+// When the DFA gives up on a line, the bit-parallel NFA takes that line and the next
+// NFA_FIRST_STRETCH bytes; each time the DFA gives up again the stretch doubles, up to
+// NFA_MAX_STRETCH, so that text the DFA cannot cope with costs it only a few chances.
+constexpr uint64_t NFA_FIRST_STRETCH = uint64_t(1) << 20;
+constexpr uint64_t NFA_MAX_STRETCH = uint64_t(1) << 32;
 // The longest wait between two looks at the sets while the DFA runs alone.
 constexpr size_t MAX_RETRY_BYTES = size_t(1) << 30;
 // Without a sample, lines are taken to be this long.
@@ -100,6 +107,19 @@ struct RegMatcher {
     RegexpPtr backtracker;  // private copy: record and program
     ProgramAnalysis analysis;
     LazyDfa dfa;
+    // The core engine that decides lines: the DFA, or the bit-parallel NFA where the DFA's
+    // cache thrashes (nfa_active), until the NFA has run over nfa_until of its bytes.
+    BitNfa nfa;
+    bool nfa_usable = false;
+    bool nfa_active = false;
+    uint64_t nfa_until = 0;
+    uint64_t nfa_stretch = NFA_FIRST_STRETCH;
+    uint64_t nfa_switches = 0;
+    // The leftmost start of a match, for regsearch_with: built at its first use.
+    LazyDfa reverse;
+    bool reverse_built = false;
+    uint64_t reverse_starts = 0;
+    uint64_t reverse_gave_up = 0;
     std::vector<char> line_copy;  // a NUL-terminated copy of a line for the backtracker
     uint64_t candidates = 0;
     uint64_t backtracked_lines = 0;
@@ -396,7 +416,7 @@ bool choose(RegMatcher* matcher, const TextSample* sample) {
         if (offer->around) build_sides(matcher, *offer);
         matcher->strategy = offer->around ? SelectStrategy::AROUND_LITERAL : SelectStrategy::LITERALS_THEN_DFA;
     } else {
-        matcher->strategy = SelectStrategy::DFA;
+        matcher->strategy = matcher->nfa_active ? SelectStrategy::NFA : SelectStrategy::DFA;
     }
     return changed;
 }
@@ -491,23 +511,57 @@ void review(RegMatcher* matcher, const char* begin, const char* end) {
 // ---------------------------------------------------------------------------------------
 // The strategies.
 
-// dfa_region runs the DFA through the lines of [begin, end).
-const char* dfa_region(RegMatcher* matcher, const char* begin, const char* end) {
+// nfa_takes_over makes the NFA the core engine after the DFA gave up, for a stretch that
+// doubles each time; true when there is an NFA to take over.
+bool nfa_takes_over(RegMatcher* matcher) {
+    if (!matcher->nfa_usable) return false;
+    matcher->nfa_active = true;
+    ++matcher->nfa_switches;
+    matcher->nfa_until = matcher->nfa.bytes_scanned() + matcher->nfa_stretch;
+    matcher->nfa_stretch = std::min(matcher->nfa_stretch * 2, NFA_MAX_STRETCH);
+    return true;
+}
+
+// nfa_stretch_over ends the NFA's stretch once it has run over it: the DFA gets the next
+// chance (unless the NFA is all the matcher has).
+void nfa_stretch_over(RegMatcher* matcher) {
+    if (matcher->config.core != CoreEngine::NFA && matcher->nfa.bytes_scanned() >= matcher->nfa_until)
+        matcher->nfa_active = false;
+}
+
+// core_region runs the core engine through the lines of [begin, end).
+const char* core_region(RegMatcher* matcher, const char* begin, const char* end) {
     while (begin < end) {
+        if (matcher->nfa_active) {
+            const LazyDfa::Outcome outcome = matcher->nfa.scan(begin, end, LazyDfa::Mode::BUFFER);
+            nfa_stretch_over(matcher);
+            return outcome.result == LazyDfa::Result::MATCH ? line_start(begin, outcome.at) : nullptr;
+        }
         const LazyDfa::Outcome outcome = matcher->dfa.scan(begin, end, LazyDfa::Mode::BUFFER);
         if (outcome.result == LazyDfa::Result::NONE) return nullptr;
         const char* start = line_start(begin, outcome.at);
         if (outcome.result == LazyDfa::Result::MATCH) return start;
+        // The DFA gave up on this line: the NFA takes it and the lines after it, or the
+        // backtracker takes the line alone.
+        if (nfa_takes_over(matcher)) {
+            begin = start;
+            continue;
+        }
         if (backtrack_line(matcher, start, end, &begin)) return start;
     }
     return nullptr;
 }
 
-// dfa_line decides one line with the DFA from its start.
-bool dfa_line(RegMatcher* matcher, const char* line, const char* end) {
-    const LazyDfa::Outcome outcome = matcher->dfa.scan(line, end, LazyDfa::Mode::LINE);
-    if (outcome.result == LazyDfa::Result::GAVE_UP) return backtrack_text(matcher, line, end);
-    return outcome.result == LazyDfa::Result::MATCH;
+// core_line decides one line with the core engine from its start.
+bool core_line(RegMatcher* matcher, const char* line, const char* end) {
+    if (!matcher->nfa_active) {
+        const LazyDfa::Outcome outcome = matcher->dfa.scan(line, end, LazyDfa::Mode::LINE);
+        if (outcome.result != LazyDfa::Result::GAVE_UP) return outcome.result == LazyDfa::Result::MATCH;
+        if (!nfa_takes_over(matcher)) return backtrack_text(matcher, line, end);
+    }
+    const bool matched = matcher->nfa.scan(line, end, LazyDfa::Mode::LINE).result == LazyDfa::Result::MATCH;
+    nfa_stretch_over(matcher);
+    return matched;
 }
 
 enum class Around { MATCH, NO_MATCH, UNDECIDED };
@@ -559,7 +613,7 @@ bool decide_candidate(RegMatcher* matcher, Offer& offer, const char* line, const
         ++matcher->inner_fallbacks;
     }
     *work += double(end - line) * LINE_BYTE_COST + LINE_COST;
-    return dfa_line(matcher, line, end);
+    return core_line(matcher, line, end);
 }
 
 // prefiltered_region searches [begin, end) for the offer's set and decides each line it hits.
@@ -616,11 +670,12 @@ const char* select_in(RegMatcher* matcher, const char* begin, const char* end, L
     case SelectStrategy::EVERY_LINE:
         return begin;
     case SelectStrategy::DFA:
-        if (one_line) return dfa_line(matcher, begin, end) ? begin : nullptr;
-        if (matcher->offers.empty()) return dfa_region(matcher, begin, end);
+    case SelectStrategy::NFA:
+        if (one_line) return core_line(matcher, begin, end) ? begin : nullptr;
+        if (matcher->offers.empty()) return core_region(matcher, begin, end);
         {
             // The prefilter is off: count what the DFA runs over, up to the line it stops at.
-            const char* found = dfa_region(matcher, begin, end);
+            const char* found = core_region(matcher, begin, end);
             const size_t scanned = size_t((found != nullptr ? found : end) - begin);
             matcher->off_scanned += scanned;
             matcher->off_bytes += scanned;
@@ -650,6 +705,8 @@ const char* strategy_name(SelectStrategy strategy) {
         return "every line";
     case SelectStrategy::DFA:
         return "dfa";
+    case SelectStrategy::NFA:
+        return "nfa";
     case SelectStrategy::LITERALS_THEN_DFA:
         return "literals then dfa";
     case SelectStrategy::AROUND_LITERAL:
@@ -700,7 +757,14 @@ RegMatcher* regmatcher_configured(const Regexp* prog, const RegMatcherConfig& co
             matcher->strategy = SelectStrategy::EVERY_LINE;
             return matcher.release();
         }
-        matcher->strategy = SelectStrategy::DFA;
+        // The bit-parallel NFA, where the DFA's cache would thrash: from the start when the
+        // program's shape says so (or the config asks for it), else once the DFA gives up.
+        if (config.core != CoreEngine::DFA) matcher->nfa_usable = matcher->nfa.build(copy->program, extent.size);
+        if (matcher->nfa_usable && (config.core == CoreEngine::NFA || matcher->analysis.dfa_hostile)) {
+            matcher->nfa_active = true;
+            matcher->nfa_until = config.core == CoreEngine::NFA ? UINT64_MAX : NFA_FIRST_STRETCH;
+        }
+        matcher->strategy = matcher->nfa_active ? SelectStrategy::NFA : SelectStrategy::DFA;
         matcher->inner_min_line = config.inner == InnerLiteral::ALWAYS ? 0 : INNER_MIN_LINE_BYTES;
         if (config.prefilter) make_offers(matcher.get());
         if (!matcher->offers.empty()) choose(matcher.get(), nullptr);
@@ -714,6 +778,32 @@ RegMatcher* regmatcher_configured(const Regexp* prog, const RegMatcherConfig& co
 RegMatcher* regmatcher(const Regexp* prog) { return regmatcher_configured(prog, RegMatcherConfig{}); }
 
 void regmatcher_free(RegMatcher* matcher) { delete matcher; }
+
+int regsearch_with(RegMatcher* matcher, Regexp* prog, const char* line) {
+    if (matcher == nullptr || prog == nullptr || line == nullptr) {
+        regreport(MSG_NULL_PARAMETER);
+        return 0;
+    }
+    if (matcher->strategy == SelectStrategy::BACKTRACK) return regsearch(prog, line);
+    if (!matcher->reverse_built) {
+        try {
+            matcher->reverse.build_reverse(matcher->backtracker->program, matcher->analysis.extent.size,
+                                           matcher->config.cache_bytes);
+        } catch (const std::bad_alloc&) {
+            return regsearch(prog, line);
+        }
+        matcher->reverse_built = true;
+    }
+    const LazyDfa::Outcome outcome = matcher->reverse.scan_reverse(line, line + std::strlen(line));
+    if (outcome.result == LazyDfa::Result::GAVE_UP) ++matcher->reverse_gave_up;
+    // No match, or a scan given up: the search as it always is, slots and all (a line
+    // without a match may keep the slots of an earlier one).
+    if (outcome.result != LazyDfa::Result::MATCH) return regsearch(prog, line);
+    const char* start = outcome.at;
+    ++matcher->reverse_starts;
+    if (regsearch_from(prog, line, start) == 1) return 1;
+    return regsearch(prog, line);
+}
 
 const char* regselect(RegMatcher* matcher, const char* begin, const char* end) {
     if (matcher == nullptr || begin == nullptr || end == nullptr) {
@@ -746,6 +836,11 @@ RegMatcherStats regmatcher_stats(const RegMatcher* matcher) {
     stats.prefilter_reviews = matcher->reviews;
     stats.prefilter_changes = matcher->changes;
     stats.prefilter_off_bytes = matcher->off_bytes;
+    stats.nfa_active = matcher->nfa_active;
+    stats.nfa_switches = matcher->nfa_switches;
+    stats.nfa_bytes = matcher->nfa.bytes_scanned();
+    stats.reverse_starts = matcher->reverse_starts;
+    stats.reverse_gave_up = matcher->reverse_gave_up;
     if (offer != nullptr && offer->around) stats.inner_literal = describe_literal(offer->split.text);
     {
         stats.inner_lines = matcher->inner_lines;

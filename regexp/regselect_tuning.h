@@ -27,7 +27,18 @@ enum class SelectStrategy {
     LITERALS_THEN_DFA,  // a literal set searched through the region; the DFA decides the lines it hits
     AROUND_LITERAL,     // a class literal that every match holds once is searched; a long line is
                         // decided around its occurrences, a short one by the DFA from its start
+    NFA,                // the bit-parallel NFA through the region: a program whose DFA cannot stay
+                        // small, or one that gave up on the text
 };
+// In the strategies that decide lines with the DFA, the bit-parallel NFA (bitnfa.h) decides
+// them instead while the DFA's cache thrashes; the backtracker only when the NFA cannot take
+// the program either.
+
+// CoreEngine chooses what decides a line: AUTO the DFA, and the NFA for a stretch when the
+// DFA gives up (or from the start, for a program whose shape says its DFA cannot stay
+// small); DFA the DFA alone, with the backtracker for the lines it gives up on; NFA the NFA
+// always, where it can take the program (tests use it to drive every pattern through it).
+enum class CoreEngine { AUTO, DFA, NFA };
 
 // strategy_name is the strategy's name as the counters print it.
 const char* strategy_name(SelectStrategy strategy);
@@ -44,6 +55,7 @@ struct RegMatcherConfig {
     size_t cache_bytes = DEFAULT_DFA_CACHE_BYTES;  // each DFA's state cache
     bool prefilter = true;                         // false: no literal set is searched
     InnerLiteral inner = InnerLiteral::AUTO;
+    CoreEngine core = CoreEngine::AUTO;
     // How much text a prefilter runs over between two looks at whether it pays, and how much
     // the DFA runs over, with the prefilter off, before it is offered again.
     size_t review_bytes = size_t(256) << 10;
@@ -65,6 +77,11 @@ struct RegMatcherStats {
     uint64_t prefilter_reviews = 0;       // looks at whether the prefilter pays
     uint64_t prefilter_changes = 0;       // times the set searched changed, or the prefilter went off or on
     uint64_t prefilter_off_bytes = 0;     // bytes the DFA ran over with the prefilter off
+    bool nfa_active = false;              // the NFA decides lines now
+    uint64_t nfa_switches = 0;            // times the DFA gave up and the NFA took over
+    uint64_t nfa_bytes = 0;               // bytes the NFA ran over
+    uint64_t reverse_starts = 0;          // regsearch_with: searches begun at the leftmost start
+    uint64_t reverse_gave_up = 0;         // regsearch_with: lines whose reverse scan gave up
     std::string inner_literal;            // the literal lines are decided around now; empty: none
     uint64_t inner_lines = 0;             // candidate lines decided around a literal
     uint64_t inner_hits = 0;              // its occurrences tried there

@@ -86,13 +86,16 @@ void print_tally(const char* name, const DiffTally& tally, double seconds) {
                 static_cast<unsigned long long>(tally.gave_up), seconds);
     std::printf("[ tally    ] %s selection: %llu buffers, %llu patterns with a prefilter, %llu DFA cache clears, "
                 "%llu lines backtracked; %llu patterns decided around a literal, on %llu lines (%llu handed back); "
-                "%llu literal sets found in matching lines\n",
+                "%llu literal sets found in matching lines; NFA on %llu patterns (%llu take-overs); %llu lines from the "
+                "leftmost start\n",
                 name, static_cast<unsigned long long>(tally.buffers), static_cast<unsigned long long>(tally.prefiltered),
                 static_cast<unsigned long long>(tally.dfa_clears),
                 static_cast<unsigned long long>(tally.backtracked_lines), static_cast<unsigned long long>(tally.split),
                 static_cast<unsigned long long>(tally.split_lines),
                 static_cast<unsigned long long>(tally.split_fallbacks),
-                static_cast<unsigned long long>(tally.literal_sets_checked));
+                static_cast<unsigned long long>(tally.literal_sets_checked),
+                static_cast<unsigned long long>(tally.nfa_patterns), static_cast<unsigned long long>(tally.nfa_switches),
+                static_cast<unsigned long long>(tally.leftmost_checked));
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -269,17 +272,26 @@ TEST(MatcherDiff, SeededRandomPairsWithTheMemoBudgetShrunk) {
 }
 
 // The selection matcher's other paths on fewer pairs: a cache so small that the DFA
-// clears it all the time and gives lines up to the backtracker, the DFA without its
-// prefilter, and both with the plain kernels instead of the vector ones.
+// clears it all the time and gives lines up to the bit-parallel NFA (or, with the DFA as the
+// only core engine, to the backtracker), the DFA without its prefilter, the NFA deciding
+// every line, and all with the plain kernels instead of the vector ones.
 TEST(MatcherDiff, SelectionWithTheCacheShrunkThePrefilterOffAndPlainKernels) {
     const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 2;
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
-        const DiffSetup shrunk_cache{.selectors = {RegMatcherConfig{.cache_bytes = 1}}};
+        const DiffSetup shrunk_cache{.selectors = {RegMatcherConfig{.cache_bytes = 1, .core = CoreEngine::DFA},
+                                                   RegMatcherConfig{.cache_bytes = 1}}};
         const DiffTally shrunk = compare_random_pairs(seed, pairs, nullptr, shrunk_cache);
         EXPECT_GT(shrunk.dfa_clears, 0u);
         EXPECT_GT(shrunk.backtracked_lines, 0u);
+        EXPECT_GT(shrunk.nfa_switches, 0u);
+
+        const DiffSetup nfa_always{.selectors = {RegMatcherConfig{.core = CoreEngine::NFA},
+                                                 RegMatcherConfig{.prefilter = false, .core = CoreEngine::NFA},
+                                                 RegMatcherConfig{.inner = InnerLiteral::ALWAYS, .core = CoreEngine::NFA}}};
+        const DiffTally nfa = compare_random_pairs(seed + 2, pairs, nullptr, nfa_always);
+        EXPECT_GT(nfa.nfa_patterns, nfa.patterns);
 
         const DiffSetup dfa_alone{.selectors = {RegMatcherConfig{.prefilter = false}}};
         const DiffTally alone = compare_random_pairs(seed + 1, pairs, nullptr, dfa_alone);
@@ -296,7 +308,8 @@ TEST(MatcherDiff, SelectionAroundALiteralOnTheTopLevel) {
     const uint64_t seed = environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED) + 4;
     const uint64_t pairs = std::max<uint64_t>(environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS) / 8, 1000);
     const DiffSetup around_every_line{.selectors = {RegMatcherConfig{.inner = InnerLiteral::ALWAYS}}};
-    const DiffSetup shrunk_cache{.selectors = {RegMatcherConfig{.cache_bytes = 1, .inner = InnerLiteral::ALWAYS}}};
+    const DiffSetup shrunk_cache{.selectors = {RegMatcherConfig{.cache_bytes = 1, .inner = InnerLiteral::ALWAYS,
+                                                                .core = CoreEngine::DFA}}};
     for (KernelLevel level : {KernelLevel::AVX2, KernelLevel::PLAIN}) {
         const KernelLevel kernels = scan_select_kernels(level);
         const DiffTally around = compare_random_pairs(seed, pairs, random_split_pattern, around_every_line);

@@ -31,8 +31,10 @@ std::string join_indices(const std::vector<size_t>& indices) {
 
 std::string describe_config(const RegMatcherConfig& config) {
     static const char* const INNER[] = {"off", "auto", "always"};
+    static const char* const CORE[] = {"auto", "dfa", "nfa"};
     return "regselect (cache " + std::to_string(config.cache_bytes) + " bytes, prefilter " +
-           (config.prefilter ? "on" : "off") + ", inner literal " + INNER[int(config.inner)] + ")";
+           (config.prefilter ? "on" : "off") + ", inner literal " + INNER[int(config.inner)] + ", core " +
+           CORE[int(config.core)] + ")";
 }
 
 }  // namespace
@@ -111,8 +113,9 @@ PatternDiff::PatternDiff(std::string pattern, DiffReport report, DiffSetup setup
     }
     reference_.reset(regcompile(pattern_.c_str()));
     unfiltered_.reset(regcompile(pattern_.c_str()));
+    with_.reset(regcompile(pattern_.c_str()));
     if (real() == nullptr) return;
-    compiled_ = reference_ != nullptr && unfiltered_ != nullptr;
+    compiled_ = reference_ != nullptr && unfiltered_ != nullptr && with_ != nullptr;
     for (const SearchCopy& copy : searches_) compiled_ = compiled_ && copy.prog != nullptr;
     if (!compiled_) {
         report_("pattern \"" + escape_bytes(pattern_) + "\": compiling is not repeatable");
@@ -124,6 +127,7 @@ PatternDiff::PatternDiff(std::string pattern, DiffReport report, DiffSetup setup
     for (SearchCopy& copy : searches_) mark_initial_slots(copy.prog.get());
     mark_initial_slots(reference_.get());
     mark_initial_slots(unfiltered_.get());
+    mark_initial_slots(with_.get());
 }
 
 template <typename Search>
@@ -158,6 +162,7 @@ size_t PatternDiff::check_line(std::string_view line_text, DiffTally& tally, con
         // The copies now differ in their slots: they all start over from the marker.
         for (SearchCopy& copy : searches_) mark_initial_slots(copy.prog.get());
         mark_initial_slots(reference_.get());
+        mark_initial_slots(with_.get());
         return 0;
     }
     ++tally.pairs;
@@ -171,6 +176,14 @@ size_t PatternDiff::check_line(std::string_view line_text, DiffTally& tally, con
     }
     if (setup_.check_unfiltered) check_unfiltered(line, reference, tally, context);
     if (reference.result == 1) check_literal_sets(line, tally, context);
+    // regsearch_with, the search from the leftmost start, on its own record of the same
+    // program (a damaged record's matcher is built from other bytes, so not there).
+    if (setup_.messages != MessageRule::SAME_KINDS && !selectors_.empty() && selectors_.front() != nullptr) {
+        const Outcome with = run([&] { return regsearch_with(selectors_.front().get(), with_.get(), line); }, with_.get());
+        if (with.result != reference.result || with.slots != reference.slots || !messages_agree(with, reference))
+            fail(tally, context, line, "regsearch_with", with, "reference", reference);
+        ++tally.leftmost_checked;
+    }
     return reference.messages.size();
 }
 
@@ -314,6 +327,8 @@ void PatternDiff::add_selection_counters(DiffTally& tally) {
         tally.split += !stats.inner_literal.empty();
         tally.split_lines += stats.inner_lines;
         tally.split_fallbacks += stats.inner_fallbacks;
+        tally.nfa_patterns += stats.nfa_bytes > 0;
+        tally.nfa_switches += stats.nfa_switches;
     }
 }
 

@@ -15,7 +15,8 @@
 // messages as the MessageRule says; the unfiltered reference on the result and on the slots
 // of a match (the compiler's hints never change a result); every selection matcher on which
 // lines match; and on every line that matches, every literal set of the program's analysis
-// must occur (the prefilters never lose a line). A disagreement is described in full and handed to the caller's DiffReport:
+// must occur (the prefilters never lose a line); regsearch_with, on a record of its own, must
+// leave exactly the reference's result and slots. A disagreement is described in full and handed to the caller's DiffReport:
 // the test makes it a GoogleTest failure, the fuzz target aborts on it.
 //
 // A new strategy is a selection matcher built another way (a RegMatcherConfig more in the
@@ -80,6 +81,9 @@ struct DiffTally {
     uint64_t split = 0;               // selection: patterns whose lines are decided around a literal
     uint64_t split_lines = 0;         // selection: lines decided so
     uint64_t split_fallbacks = 0;     // selection: of those, lines handed back to the DFA from their start
+    uint64_t nfa_patterns = 0;        // selection: patterns whose lines the bit-parallel NFA decided
+    uint64_t nfa_switches = 0;        // selection: times a DFA gave up and the NFA took over
+    uint64_t leftmost_checked = 0;    // lines searched by regsearch_with too
     uint64_t literal_sets_checked = 0;  // literal sets found in lines that match (check_literal_sets)
 };
 
@@ -180,6 +184,7 @@ private:
     std::vector<SearchCopy> searches_;
     RegexpPtr reference_;
     RegexpPtr unfiltered_;
+    RegexpPtr with_;  // searched by regsearch_with with the first selection matcher
     std::vector<RegMatcherPtr> selectors_;  // one per config, built at the first line checked
     LineRun lines_;
     std::vector<Checked> checked_;  // every line compared, with the reference's result
