@@ -411,6 +411,16 @@ peer perl "perl -ne 'print \"\$2 \$1\\n\" if /(TATA[AT]A[AT]).........([ACG]GCC)
 job L11 "one literal, short lines" digits file "-f777"
 literal_peers 777
 
+# Patterns no DFA of bounded size keeps up with on this text, and -sub on lines whose match
+# stands at the end.
+ab19="a$(printf '[ab]%.0s' {1..19})b\$"
+job N1 "DFA-hostile pattern, random a/b" ab file "'-reg$ab19'"
+peer grep "grep -a -E 'a[ab]{19}b\$'"
+peer rg "rg --no-config -a --no-unicode 'a[ab]{19}b\$'"
+job N2 "rewrite, match at a long line's end" alines file "'-reg(a|a)*b' '-sub&'"
+peer rg "rg --no-config -a --no-unicode -r '\$1' '^.*?((a|a)*b).*'"
+peer perl "perl -ne 'print \"\$1\\n\" if /((a|a)*b)/'"
+
 job_first_peer+=("${#peer_names[@]}")  # one past the last job's peers
 
 # in_list reports whether $1 is one of the comma-separated words of $2 (an empty list holds all).

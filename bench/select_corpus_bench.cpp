@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
                 "bytes\n",
                 strategy_name(stats.strategy), stats.literal_sets, (unsigned long long)stats.prefilter_reviews,
                 (unsigned long long)stats.prefilter_changes, (unsigned long long)stats.prefilter_off_bytes);
+    std::printf("  core: the NFA %s now, took over %llu times, ran over %llu bytes\n", stats.nfa_active ? "decides" : "rests",
+                (unsigned long long)stats.nfa_switches, (unsigned long long)stats.nfa_bytes);
     std::printf("  prefilter:");
     for (const std::string& literal : stats.literals) std::printf(" \"%s\"", literal.c_str());
     if (stats.literals.empty()) std::printf(" none");

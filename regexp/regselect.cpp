@@ -80,7 +80,10 @@ constexpr double AROUND_COST = 70;
 // When the DFA gives up on a line, the bit-parallel NFA takes that line and the next
 // NFA_FIRST_STRETCH bytes; each time the DFA gives up again the stretch doubles, up to
 // NFA_MAX_STRETCH, so that text the DFA cannot cope with costs it only a few chances.
+// A program whose shape says its DFA cannot stay small starts with a stretch of
+// NFA_HOSTILE_STRETCH, and its DFA gets a first chance only after that.
 constexpr uint64_t NFA_FIRST_STRETCH = uint64_t(1) << 20;
+constexpr uint64_t NFA_HOSTILE_STRETCH = uint64_t(64) << 20;
 constexpr uint64_t NFA_MAX_STRETCH = uint64_t(1) << 32;
 // The longest wait between two looks at the sets while the DFA runs alone.
 constexpr size_t MAX_RETRY_BYTES = size_t(1) << 30;
@@ -762,7 +765,8 @@ RegMatcher* regmatcher_configured(const Regexp* prog, const RegMatcherConfig& co
         if (config.core != CoreEngine::DFA) matcher->nfa_usable = matcher->nfa.build(copy->program, extent.size);
         if (matcher->nfa_usable && (config.core == CoreEngine::NFA || matcher->analysis.dfa_hostile)) {
             matcher->nfa_active = true;
-            matcher->nfa_until = config.core == CoreEngine::NFA ? UINT64_MAX : NFA_FIRST_STRETCH;
+            matcher->nfa_until = config.core == CoreEngine::NFA ? UINT64_MAX : NFA_HOSTILE_STRETCH;
+            matcher->nfa_stretch = 2 * NFA_HOSTILE_STRETCH;
         }
         matcher->strategy = matcher->nfa_active ? SelectStrategy::NFA : SelectStrategy::DFA;
         matcher->inner_min_line = config.inner == InnerLiteral::ALWAYS ? 0 : INNER_MIN_LINE_BYTES;

@@ -391,6 +391,52 @@ TEST(Hostile, NineNestedGroupsWorkAndATenthIsRefused) {
 // ---------------------------------------------------------------------------------------
 // Sizes: many lines, huge lines, huge expansions.
 
+// a[ab]{k}b$ written out, on random lines of a and b: the pattern's position automaton has
+// up to 2^k reachable sets, so for large k no DFA cache holds the states the text visits,
+// and the selection is the bit-parallel NFA's (from the start, or once the DFA gives up).
+// Selection, inversion and -sub from the match's start are what the definition gives.
+TEST(Hostile, PatternsWhoseDfaCannotStaySmallSelectAsDefined) {
+    uint64_t state = 0x9E3779B97F4A7C15u;
+    auto next_bit = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return (state >> 11) & 1;
+    };
+    std::vector<std::string> lines;
+    std::string input;
+    for (int i = 0; i < 4000; ++i) {
+        std::string line;
+        const int length = 10 + int(state % 50);
+        for (int j = 0; j < length; ++j) line += next_bit() ? 'a' : 'b';
+        lines.push_back(line);
+        input += line + "\n";
+    }
+    for (int k : {4, 8, 12, 16, 20}) {
+        SCOPED_TRACE("k = " + std::to_string(k));
+        std::string pattern = "a";
+        for (int i = 0; i < k; ++i) pattern += "[ab]";
+        pattern += "b$";
+        std::string selected, rest, rewritten;
+        size_t count = 0;
+        for (const std::string& line : lines) {
+            const bool match = line.size() >= size_t(k) + 2 && line[line.size() - k - 2] == 'a' && line.back() == 'b';
+            (match ? selected : rest) += line + "\n";
+            if (match) rewritten += line.substr(line.size() - k - 2) + "\n";
+            count += match;
+        }
+        ASSERT_GT(count, 0u);
+        Outcome r = run_checked({"-reg" + pattern}, input);
+        EXPECT_EQ(r.out, selected);
+        EXPECT_EQ(r.err, summary(count, lines.size()));
+        Outcome inverted = run_checked({"-iv", "-reg" + pattern}, input);
+        EXPECT_EQ(inverted.out, rest);
+        Outcome sub = run_checked({"-reg" + pattern, "-sub&"}, input);
+        EXPECT_EQ(sub.out, rewritten);
+        EXPECT_EQ(sub.status, 0);
+    }
+}
+
 TEST(Hostile, MillionEmptyLinesAreAllCountedAndWritten) {
     const size_t count = 1000000;
     const std::string input(count, '\n');
