@@ -102,6 +102,17 @@ inline bool probe_holds(const Probe& probe, uint32_t tests, const char* s) {
     return true;
 }
 
+// probe_holds_cut tells whether a probe of plan holds at s with every tested byte before end.
+inline bool probe_holds_cut(const ProbePlan& plan, const char* s, const char* end) {
+    const size_t room = size_t(end - s);
+    for (const Probe& probe : plan.probes) {
+        bool fits = true;
+        for (uint32_t k = 0; k < plan.tests; ++k) fits = fits && probe.tests[k].offset < room;
+        if (fits && probe_holds(probe, plan.tests, s)) return true;
+    }
+    return false;
+}
+
 struct ScanKernels {
     size_t (*count_byte)(const char* begin, const char* end, char byte);
     StretchStats (*stretch)(const char* begin, const char* end);

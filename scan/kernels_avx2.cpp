@@ -117,27 +117,36 @@ QUARNEL_AVX2 inline __m256i any_probe_mask(const TestVectors (*tests)[TESTS], co
     return (probe_mask<FOLD>(tests[K], s, std::make_index_sequence<TESTS>()) | ...);
 }
 
-// ProbeBlocks searches 32 positions at a time; a block at s reads [s, s + 32 + reach).
+// A Blocks type is one kernel's test of 32 positions at once, for find_blocks: bits(s) is
+// nonzero in the lane of each position of [s, s + 32) that may be a candidate (a block
+// reads [s, s + 32 + reach) at most), hits turns that into a bit mask, holds_cut tests one
+// position alone whose block would read past end, and PAD is the furthest reach can be.
+
+// ProbeBlocks tests COUNT probes of TESTS tests by OR, all in registers.
 template <size_t COUNT, size_t TESTS, bool FOLD>
 struct ProbeBlocks {
+    static constexpr size_t PAD = MAX_REACH;
+    const ProbePlan& plan;
     TestVectors tests[COUNT][TESTS];
 
-    QUARNEL_AVX2 explicit ProbeBlocks(const ProbePlan& plan) {
+    QUARNEL_AVX2 explicit ProbeBlocks(const ProbePlan& probe_plan) : plan(probe_plan) {
         for (size_t k = 0; k < COUNT; ++k)
             for (size_t t = 0; t < TESTS; ++t) tests[k][t] = spread(plan.probes[k].tests[t]);
     }
 
-    QUARNEL_AVX2 __m256i mask(const char* s) const {
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
         return any_probe_mask<TESTS, FOLD>(tests, s, std::make_index_sequence<COUNT>());
     }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) { return uint32_t(_mm256_movemask_epi8(bits)); }
+    bool holds_cut(const char* s, const char* end) const { return probe_holds_cut(plan, s, end); }
 };
 
-// AnyProbeBlocks is ProbeBlocks for any probes, tests by set among them, spread afresh for
-// every block.
+// AnyProbeBlocks tests any probes, tests by set among them, spread afresh for every block.
 struct AnyProbeBlocks {
+    static constexpr size_t PAD = MAX_REACH;
     const ProbePlan& plan;
 
-    QUARNEL_AVX2 __m256i mask(const char* s) const {
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
         const __m256i nibble = _mm256_set1_epi8(0x0F);
         const __m256i zero = _mm256_setzero_si256();
         __m256i any = zero;
@@ -149,9 +158,9 @@ struct AnyProbeBlocks {
                     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + test.offset));
                     const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(test.low)));
                     const __m256i high = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(test.high)));
-                    const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(v, nibble)),
-                                                          _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
-                    all = _mm256_andnot_si256(_mm256_cmpeq_epi8(bits, zero), all);
+                    const __m256i found = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(v, nibble)),
+                                                           _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+                    all = _mm256_andnot_si256(_mm256_cmpeq_epi8(found, zero), all);
                 } else {
                     all = _mm256_and_si256(all, test_mask<true>(spread(test), s));
                 }
@@ -160,43 +169,51 @@ struct AnyProbeBlocks {
         }
         return any;
     }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) { return uint32_t(_mm256_movemask_epi8(bits)); }
+    bool holds_cut(const char* s, const char* end) const { return probe_holds_cut(plan, s, end); }
 };
 
-// TAIL_BLOCK: the padded copy that the last positions of a buffer are searched in, room
-// for three blocks of positions and the furthest reach.
-constexpr size_t TAIL_BLOCK = 3 * 32 + MAX_REACH + 1;
-
 // find_blocks searches [begin, end) with blocks of 32 positions that each read reach bytes
-// further. The positions whose block would read past end are copied, with the bytes after
-// them, into a zeroed block of their own; the candidates it gives before end stand.
+// further: two blocks a round while they lie inside, then the last block that does,
+// overlapping positions already searched, then one by one the last reach positions, whose
+// block would read past end. A buffer too short for one block is searched in a zeroed
+// copy; the candidates it gives before end stand.
 template <typename Blocks>
 QUARNEL_AVX2 Candidates find_blocks(const Blocks& blocks, size_t reach, const char* begin, const char* end) {
+    const size_t size = size_t(end - begin);
+    if (size < 32 + reach) {
+        if (size == 0) return Candidates{nullptr, 0};
+        alignas(32) char padded[64 + Blocks::PAD + 1] = {};
+        std::memcpy(padded, begin, size);
+        for (size_t at = 0; at < size; at += 32) {
+            uint32_t hits = Blocks::hits(blocks.bits(padded + at));
+            if (size - at < 32) hits &= (uint32_t(1) << (size - at)) - 1;
+            if (hits != 0) return Candidates{begin + at, hits};
+        }
+        return Candidates{nullptr, 0};
+    }
+    const char* last = end - 32 - reach;  // the last block that lies inside
     const char* p = begin;
-    if (size_t(end - begin) >= 64 + reach) {
-        const char* last = end - 32 - reach;  // the last block that lies inside
-        for (; p + 32 <= last; p += 64) {     // two blocks a round
-            const __m256i low = blocks.mask(p);
-            const __m256i high = blocks.mask(p + 32);
-            const __m256i both = _mm256_or_si256(low, high);
-            if (!_mm256_testz_si256(both, both)) {
-                const uint32_t low_hits = uint32_t(_mm256_movemask_epi8(low));
-                return low_hits != 0 ? Candidates{p, low_hits} : Candidates{p + 32, uint32_t(_mm256_movemask_epi8(high))};
-            }
-        }
-        for (; p <= last; p += 32) {
-            const uint32_t hits = uint32_t(_mm256_movemask_epi8(blocks.mask(p)));
-            if (hits != 0) return Candidates{p, hits};
+    for (; p + 32 <= last; p += 64) {
+        const __m256i low = blocks.bits(p);
+        const __m256i high = blocks.bits(p + 32);
+        const __m256i both = _mm256_or_si256(low, high);
+        if (!_mm256_testz_si256(both, both)) {
+            const uint32_t low_hits = Blocks::hits(low);
+            return low_hits != 0 ? Candidates{p, low_hits} : Candidates{p + 32, Blocks::hits(high)};
         }
     }
-    const size_t left = size_t(end - p);
-    if (left == 0) return Candidates{nullptr, 0};
-    alignas(32) char tail[TAIL_BLOCK] = {};
-    std::memcpy(tail, p, left);
-    for (size_t at = 0; at < left; at += 32) {
-        uint32_t hits = uint32_t(_mm256_movemask_epi8(blocks.mask(tail + at)));
-        if (left - at < 32) hits &= (uint32_t(1) << (left - at)) - 1;
-        if (hits != 0) return Candidates{p + at, hits};
+    if (p <= last) {
+        const uint32_t hits = Blocks::hits(blocks.bits(p));
+        if (hits != 0) return Candidates{p, hits};
+        p += 32;
     }
+    if (p < last + 32) {  // the last block, without the positions before p
+        const uint32_t hits = Blocks::hits(blocks.bits(last)) & (~uint32_t(0) << (p - last));
+        if (hits != 0) return Candidates{last, hits};
+    }
+    for (const char* s = last + 32; s < end; ++s)
+        if (blocks.holds_cut(s, end)) return Candidates{s, 1};
     return Candidates{nullptr, 0};
 }
 
@@ -240,49 +257,52 @@ QUARNEL_AVX2 Candidates avx2_find_probe_candidates(const ProbePlan& plan, const 
 // and a window's those of its WIDTH bytes ANDed.
 template <uint32_t WIDTH>
 struct SlimBuckets {
+    static constexpr size_t PAD = MAX_WINDOW - 1;
+    const BucketPlan& plan;
     __m256i low[WIDTH], high[WIDTH], nibble;
 
-    QUARNEL_AVX2 explicit SlimBuckets(const BucketPlan& plan) : nibble(_mm256_set1_epi8(0x0F)) {
+    QUARNEL_AVX2 explicit SlimBuckets(const BucketPlan& bucket_plan) : plan(bucket_plan), nibble(_mm256_set1_epi8(0x0F)) {
         for (uint32_t i = 0; i < WIDTH; ++i) {
             low[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.low[i]));
             high[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.high[i]));
         }
     }
 
-    QUARNEL_AVX2 __m256i bits_at(uint32_t i, __m256i v) const {
+    QUARNEL_AVX2 __m256i bits_at(uint32_t i, const char* s) const {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
         return _mm256_and_si256(_mm256_shuffle_epi8(low[i], _mm256_and_si256(v, nibble)),
                                 _mm256_shuffle_epi8(high[i], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
     }
 
-    // buckets returns the bucket bits of the windows at [s, s + 32).
-    QUARNEL_AVX2 __m256i buckets(const char* s) const {
-        __m256i bits = bits_at(0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
-        for (uint32_t i = 1; i < WIDTH; ++i)
-            bits = _mm256_and_si256(bits, bits_at(i, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i))));
+    // bits holds the bucket bits of the windows at [s, s + 32).
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
+        __m256i bits = bits_at(0, s);
+        for (uint32_t i = 1; i < WIDTH; ++i) bits = _mm256_and_si256(bits, bits_at(i, s));
         return bits;
     }
-
-    // mask is -1 in the lanes of the positions where a bucket's window may lie.
-    QUARNEL_AVX2 __m256i mask(const char* s) const {
-        const __m256i zero = _mm256_setzero_si256();
-        return _mm256_andnot_si256(_mm256_cmpeq_epi8(buckets(s), zero), _mm256_cmpeq_epi8(zero, zero));
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) {
+        return ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256())));
     }
+    bool holds_cut(const char* s, const char* end) const { return group_bits(plan, s, end) != 0; }
 };
 
 // FatBuckets is SlimBuckets for 16 buckets: 16 positions a step, their bytes in both
-// lanes, looked up in buckets 0-7 in the first lane and 8-15 in the second.
+// lanes, looked up in buckets 0-7 in the first lane and 8-15 in the second; two steps make
+// a block, their lanes rearranged by position.
 template <uint32_t WIDTH>
 struct FatBuckets {
+    static constexpr size_t PAD = MAX_WINDOW - 1;
+    const BucketPlan& plan;
     __m256i low[WIDTH], high[WIDTH], nibble;
 
-    QUARNEL_AVX2 explicit FatBuckets(const BucketPlan& plan) : nibble(_mm256_set1_epi8(0x0F)) {
+    QUARNEL_AVX2 explicit FatBuckets(const BucketPlan& bucket_plan) : plan(bucket_plan), nibble(_mm256_set1_epi8(0x0F)) {
         for (uint32_t i = 0; i < WIDTH; ++i) {
             low[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.low[i]));
             high[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.high[i]));
         }
     }
 
-    QUARNEL_AVX2 __m256i buckets16(const char* s) const {
+    QUARNEL_AVX2 __m256i step(const char* s) const {
         __m256i bits = _mm256_setzero_si256();
         for (uint32_t i = 0; i < WIDTH; ++i) {
             const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
@@ -293,18 +313,16 @@ struct FatBuckets {
         return bits;
     }
 
-    // mask is -1 in the lanes of the positions where a bucket's window may lie: the two
-    // lanes of each step ORed, the steps at s and s + 16 side by side.
-    QUARNEL_AVX2 __m256i mask(const char* s) const {
-        const __m256i zero = _mm256_setzero_si256();
-        const __m256i first = _mm256_cmpeq_epi8(buckets16(s), zero);
-        const __m256i second = _mm256_cmpeq_epi8(buckets16(s + 16), zero);
-        // Lanes: first's (low, high) and second's (low, high) to (first low, second low) and
-        // (first high, second high); a position is empty when both its lanes are.
-        const __m256i lows = _mm256_permute2x128_si256(first, second, 0x20);
-        const __m256i highs = _mm256_permute2x128_si256(first, second, 0x31);
-        return _mm256_andnot_si256(_mm256_and_si256(lows, highs), _mm256_cmpeq_epi8(zero, zero));
+    // bits holds, for each position of [s, s + 32), buckets 0-7 ORed with buckets 8-15.
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
+        const __m256i first = step(s);
+        const __m256i second = step(s + 16);
+        return _mm256_or_si256(_mm256_permute2x128_si256(first, second, 0x20), _mm256_permute2x128_si256(first, second, 0x31));
     }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) {
+        return ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256())));
+    }
+    bool holds_cut(const char* s, const char* end) const { return group_bits(plan, s, end) != 0; }
 };
 
 QUARNEL_AVX2 Candidates avx2_find_bucket_candidates(const BucketPlan& plan, const char* begin, const char* end) {

@@ -49,12 +49,7 @@ Candidates plain_find_probe_candidates(const ProbePlan& plan, const char* begin,
     const size_t reach = plan.reach;
     for (const char* s = begin; s < end; ++s) {
         if (size_t(end - s) <= reach) {  // the tests that lie before end only
-            const size_t room = size_t(end - s);
-            for (const Probe& probe : plan.probes) {
-                bool fits = true;
-                for (uint32_t k = 0; k < tests; ++k) fits = fits && probe.tests[k].offset < room;
-                if (fits && probe_holds(probe, tests, s)) return Candidates{s, 1};
-            }
+            if (probe_holds_cut(plan, s, end)) return Candidates{s, 1};
             continue;
         }
         for (const Probe& probe : plan.probes)

@@ -38,18 +38,34 @@ constexpr uint8_t RARITY[256] = {
     41,  42,  43,  44,  45,  46,  47,  48,  49,  50,  51,  52,  53,  54,
 };
 
-// Costs is the work model of one kernel family, in cycles.
+// Costs is the work model of one kernel family, in nanoseconds, fitted to the kernels on
+// text in the cache (docs/scan.md). A per-byte cost is paid for every byte searched, a
+// stop for every candidate the kernel hands back, a check for every literal compared.
 struct Costs {
-    double probe_base, probe_test;        // per byte: the probe loop, and each test of each probe
-    double bucket_base, bucket_position;  // per byte: the bucket loop, and each window position (twice for 16 buckets)
-    double stop;                          // per candidate position the kernel hands back
-    double check;                         // per literal compared at a candidate
+    double probe_base;       // per byte: the probe loop
+    double probe_test;       // per byte: each test of each probe
+    double probe_literal;    // per byte: each probe
+    double first_byte;       // per byte: one literal found by memchr on its first tested byte
+    double first_byte_stop;  // per byte that memchr stops at
+    double bucket_base;      // per byte: the bucket loop
+    double bucket_position;  // per byte: each window position
+    double fat;              // what 16 buckets cost per byte, as a multiple of 8
+    double stop, check;
 };
 
-constexpr Costs AVX2_COSTS = {0.03, 0.035, 0.03, 0.07, 12, 6};
-constexpr Costs PLAIN_COSTS = {0.2, 0.6, 0.2, 0.6, 6, 6};
+constexpr Costs AVX2_COSTS = {0.004, 0.0065, 0, 0, 0, 0.001, 0.0138, 2.0, 30, 5};
+constexpr Costs PLAIN_COSTS = {0.3, 0, 0.45, 0.01, 5, 0.06, 0.09, 1.0, 15, 5};
 
 const Costs& costs() { return scan_kernel_level() == KernelLevel::AVX2 ? AVX2_COSTS : PLAIN_COSTS; }
+
+// SAMPLE_PRIOR: a rate of stops measured on a sample is weighed with the rate the frequency
+// model predicts as if the model had counted this many bytes more: a sample of a few KiB
+// sees few of the stops a rare window makes.
+constexpr double SAMPLE_PRIOR = 8192;
+
+double weighed_rate(double measured, size_t sample, double predicted) {
+    return (measured + SAMPLE_PRIOR * predicted) / (double(sample) + SAMPLE_PRIOR);
+}
 
 // PROBE_LITERALS: adapt_to weighs probes for sets of up to this many literals (each adds a
 // pass of tests to every block); SLIM_LITERALS: the most literals that 8 buckets get by
@@ -205,6 +221,13 @@ std::vector<uint32_t> rarest_positions(const ClassLiteral& literal, const Freque
     return positions;
 }
 
+// stop_share is how often the model expects the tests at positions of literal all to pass.
+double stop_share(const ClassLiteral& literal, const std::vector<uint32_t>& positions, const FrequencyModel& model) {
+    double share = 1;
+    for (uint32_t p : positions) share *= model.of_class(literal[p]);
+    return share;
+}
+
 // Bitmap marks the sample positions at which a test passes.
 using Bitmap = std::vector<uint64_t>;
 
@@ -266,17 +289,20 @@ ProbeChoice choose_probes(const LiteralPlan& plan, const FrequencyModel& model, 
     for (uint32_t tests = 1; tests <= MAX_PROBE_TESTS; ++tests) {
         if (width != 0 && tests != width) continue;
         // Each probe is padded to tests tests by repeating its first.
-        double stops = 0, test_weight = 0;
+        double stop_rate = 0, test_weight = 0;
         Positions positions;
         for (size_t k = 0; k < literals; ++k) {
-            const std::vector<uint32_t>& own = best[k][tests - 1].first;
-            stops += double(best[k][tests - 1].second);
+            const auto& [own, stops] = best[k][tests - 1];
+            stop_rate += weighed_rate(double(stops), n, stop_share(plan.classes[k], own, model));
             for (uint32_t p : own) test_weight += test_cost(plan.classes[k][p]);
             test_weight += double(tests - own.size()) * test_cost(plan.classes[k][own[0]]);
             positions.push_back(own);
         }
-        const double cost = c.probe_base + c.probe_test * test_weight +
-                            stops / double(std::max<size_t>(n, 1)) * (c.stop + c.check * double(literals));
+        double per_byte = c.probe_base + c.probe_test * test_weight + c.probe_literal * double(literals);
+        const OrTest first = or_test(plan.classes[0][positions[0][0]]);
+        if (c.first_byte > 0 && literals == 1 && first.exact && first.fold == 0)  // the plain kernel's memchr
+            per_byte = c.first_byte + c.first_byte_stop * model.byte(first.value);
+        const double cost = per_byte + stop_rate * (c.stop + c.check * double(literals));
         if (cost < choice.cost) choice = ProbeChoice{positions, cost};
     }
     return choice;
@@ -393,12 +419,41 @@ BucketWork bucket_work(const LiteralPlan& plan, const char* begin, const char* e
     return work;
 }
 
-double bucket_cost(const LiteralPlan& plan, const char* begin, const char* end) {
+// predicted_stops is how often the model expects a bucket's window tables to pass (the
+// nibbles' false combinations included), and predicted_checks how often a literal's window.
+double predicted_stops(const BucketPlan& buckets, const FrequencyModel& model) {
+    double share = 0;
+    for (uint32_t bucket = 0; bucket < (buckets.fat ? 16u : 8u); ++bucket) {
+        const size_t lane = bucket < 8 ? 0 : 16;
+        const uint8_t bit = uint8_t(1u << (bucket & 7));
+        double passes = 1;
+        for (uint32_t i = 0; i < buckets.width; ++i) {
+            double position = 0;
+            for (int b = 0; b < 256; ++b)
+                if (buckets.low[i][lane + (b & 15)] & buckets.high[i][lane + (b >> 4)] & bit)
+                    position += model.byte(static_cast<unsigned char>(b));
+            passes *= position;
+        }
+        share += passes;
+    }
+    return std::min(share, 1.0);
+}
+
+double predicted_checks(const LiteralPlan& plan, const FrequencyModel& model) {
+    double share = 0;
+    for (size_t k = 0; k < plan.searched.size(); ++k)
+        share += model.of_window(plan.classes[k], plan.searched[k].offset, plan.buckets.width);
+    return share;
+}
+
+double bucket_cost(const LiteralPlan& plan, const FrequencyModel& model, const char* begin, const char* end) {
     const Costs& c = costs();
     const BucketWork work = bucket_work(plan, begin, end);
-    const double n = double(std::max<ptrdiff_t>(end - begin, 1));
-    return c.bucket_base + c.bucket_position * plan.buckets.width * (plan.buckets.fat ? 2 : 1) +
-           (double(work.stops) * c.stop + double(work.checks) * c.check) / n;
+    const size_t n = size_t(end - begin);
+    const double stops = weighed_rate(double(work.stops), n, predicted_stops(plan.buckets, model));
+    const double checks = weighed_rate(double(work.checks), n, predicted_checks(plan, model));
+    return (c.bucket_base + c.bucket_position * plan.buckets.width) * (plan.buckets.fat ? c.fat : 1) + stops * c.stop +
+           checks * c.check;
 }
 
 size_t longest(const LiteralPlan& plan) {
@@ -499,7 +554,7 @@ void adapt_plan(LiteralPlan& plan, const char* begin, const char* end) {
             if (width != 0 ? window != width : window > std::max<size_t>(1, longest(plan))) continue;
             choose_windows(plan, model, window);
             build_buckets(plan, window, kernel == LiteralKernel::BUCKETS_16);
-            const double cost = bucket_cost(plan, begin, end);
+            const double cost = bucket_cost(plan, model, begin, end);
             if (cost < best_cost) {
                 best_cost = cost;
                 best_kernel = kernel;
