@@ -6,7 +6,7 @@
 // starts the search is adapted to the first 32 KiB. The names are
 // find/<set>/<family>/<kernel>: family plain or avx2 (QUARNEL_KERNELS' two), kernel the one
 // adapt_to chooses ("chosen"; the label names it) or one forced (probes, buckets8,
-// buckets16; adapt_to then chooses only its positions). The MB/s counter is 10^6 bytes of
+// buckets16; adapt_to then chooses only its positions). The GB/s counter is 10^9 bytes of
 // text a second, the label the lines found. Nothing is asserted: tests/scan_test.cpp proves
 // the results.
 //
@@ -220,8 +220,8 @@ void run_find(benchmark::State& state, const LiteralSet* set, KernelLevel level,
         lines = count_lines(search, text);
         benchmark::DoNotOptimize(lines);
     }
-    state.counters["MB/s"] =
-        benchmark::Counter(double(text.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["GB/s"] =
+        benchmark::Counter(double(text.size()) / 1e9, benchmark::Counter::kIsIterationInvariantRate);
     state.SetLabel(std::string(literal_kernel_name(search.kernel())) + ", " + std::to_string(lines) + " lines");
     scan_select_kernels(before);
 }
@@ -240,8 +240,9 @@ int main(int argc, char** argv) {
                 ->Unit(benchmark::kMillisecond);
             for (LiteralKernel kernel : {LiteralKernel::PROBES, LiteralKernel::BUCKETS_8, LiteralKernel::BUCKETS_16}) {
                 for (uint32_t width = 0; width <= (widths ? 4u : 0u); ++width) {
-                    const std::string name =
-                        prefix + literal_kernel_name(kernel) + (width != 0 ? "w" + std::to_string(width) : "");
+                    std::string name = prefix;
+                    name += literal_kernel_name(kernel);
+                    if (width != 0) name += {'w', char('0' + width)};
                     benchmark::RegisterBenchmark(name.c_str(), run_find, &set, level, kernel, width)
                         ->Unit(benchmark::kMillisecond);
                 }

@@ -228,6 +228,15 @@ double stop_share(const ClassLiteral& literal, const std::vector<uint32_t>& posi
     return share;
 }
 
+// ones counts the bits of word (without the instruction, which a build for any x86-64
+// processor may not use).
+size_t ones(uint64_t word) {
+    word -= (word >> 1) & 0x5555555555555555ULL;
+    word = (word & 0x3333333333333333ULL) + ((word >> 2) & 0x3333333333333333ULL);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return size_t((word * 0x0101010101010101ULL) >> 56);
+}
+
 // Bitmap marks the sample positions at which a test passes.
 using Bitmap = std::vector<uint64_t>;
 
@@ -237,26 +246,51 @@ struct ProbeChoice {
     double cost = 1e300;
 };
 
+// single_byte tells whether the test of position p is one byte, that memchr can find.
+bool single_byte(const ClassLiteral& literal, uint32_t p) {
+    const OrTest test = or_test(literal[p]);
+    return test.exact && test.fold == 0;
+}
+
 // choose_probes weighs, for each number of tests allowed (only width when it is given), the
-// subsets of each literal's rarest positions by the stops they make in the sample.
+// subsets of each literal's rarest positions by the stops they make in the sample, weighed
+// with the stops the model predicts. A single literal in the plain family is found by
+// memchr on a test of one byte where it has one: its rarest such test goes first.
 ProbeChoice choose_probes(const LiteralPlan& plan, const FrequencyModel& model, const char* begin, const char* end,
                           uint32_t width) {
+    const Costs& c = costs();
     const size_t n = size_t(end - begin);
     const size_t literals = plan.searched.size();
-    // subsets[k][t]: literal k's best positions with t + 1 tests, and their stops.
-    std::vector<std::vector<std::pair<std::vector<uint32_t>, size_t>>> best(literals);
+    const bool by_memchr = c.first_byte > 0 && literals == 1;
+    // best[k][t]: literal k's best positions with t + 1 tests, and the work they cost.
+    std::vector<std::vector<std::pair<std::vector<uint32_t>, double>>> best(literals);
     for (size_t k = 0; k < literals; ++k) {
         const ClassLiteral& literal = plan.classes[k];
-        const std::vector<uint32_t> choices = rarest_positions(literal, model, PROBE_CHOICES);
+        std::vector<uint32_t> choices = rarest_positions(literal, model, PROBE_CHOICES);
+        auto single = [&](uint32_t p) { return single_byte(literal, p); };
+        if (by_memchr && std::none_of(choices.begin(), choices.end(), single)) {
+            for (uint32_t p : rarest_positions(literal, model, MAX_REACH + 1)) {
+                if (!single(p)) continue;
+                choices.back() = p;
+                break;
+            }
+        }
         // Bits for the starts at which the whole literal lies inside the sample.
         const size_t starts = n >= literal.size() ? n - literal.size() + 1 : 0;
         const size_t words = (starts + 63) / 64;
         std::vector<Bitmap> passes(choices.size(), Bitmap(words, 0));
-        for (size_t c = 0; c < choices.size(); ++c)
-            for (size_t s = 0; s < starts; ++s)
-                if (literal[choices[c]].contains(static_cast<unsigned char>(begin[s + choices[c]])))
-                    passes[c][s >> 6] |= uint64_t{1} << (s & 63);
-        best[k].assign(MAX_PROBE_TESTS, {{}, SIZE_MAX});
+        for (size_t i = 0; i < choices.size(); ++i) {
+            bool member[256] = {};
+            literal[choices[i]].for_each([&](unsigned char b) { member[b] = true; });
+            const unsigned char* text = reinterpret_cast<const unsigned char*>(begin) + choices[i];
+            for (size_t w = 0; w < words; ++w) {
+                uint64_t word = 0;
+                const size_t stop = std::min<size_t>(64, starts - w * 64);
+                for (size_t j = 0; j < stop; ++j) word |= uint64_t{member[text[w * 64 + j]]} << j;
+                passes[i][w] = word;
+            }
+        }
+        best[k].assign(MAX_PROBE_TESTS, {{}, 1e300});
         const uint32_t subsets = 1u << choices.size();
         for (uint32_t subset = 1; subset < subsets; ++subset) {
             const int tests = std::popcount(subset);
@@ -264,45 +298,44 @@ ProbeChoice choose_probes(const LiteralPlan& plan, const FrequencyModel& model, 
             size_t stops = 0;
             for (size_t w = 0; w < words; ++w) {
                 uint64_t word = ~uint64_t{0};
-                for (size_t c = 0; c < choices.size(); ++c)
-                    if (subset >> c & 1) word &= passes[c][w];
-                stops += size_t(std::popcount(word));
+                for (size_t i = 0; i < choices.size(); ++i)
+                    if (subset >> i & 1) word &= passes[i][w];
+                stops += ones(word);
             }
+            std::vector<uint32_t> own;
+            for (size_t i = 0; i < choices.size(); ++i)
+                if (subset >> i & 1) own.push_back(choices[i]);
+            // The rarest test first (the plain kernel looks for it alone).
+            std::sort(own.begin(), own.end(), [&](uint32_t x, uint32_t y) {
+                if (by_memchr && single(x) != single(y)) return single(x);
+                return model.of_class(literal[x]) < model.of_class(literal[y]);
+            });
+            double cost = weighed_rate(double(stops), n, stop_share(literal, own, model)) * (c.stop + c.check * double(literals));
+            if (by_memchr)
+                cost += single(own[0]) ? c.first_byte + c.first_byte_stop * model.of_class(literal[own[0]])
+                                       : c.probe_base + c.probe_literal;
             auto& slot = best[k][size_t(tests) - 1];
-            if (stops < slot.second) {
-                slot.second = stops;
-                slot.first.clear();
-                for (size_t c = 0; c < choices.size(); ++c)
-                    if (subset >> c & 1) slot.first.push_back(choices[c]);
-                // The rarest test first: the plain kernel looks for it alone.
-                std::sort(slot.first.begin(), slot.first.end(), [&](uint32_t a, uint32_t b) {
-                    return model.of_class(literal[a]) < model.of_class(literal[b]);
-                });
-            }
+            if (cost < slot.second) slot = {own, cost};
         }
         // A literal with fewer positions than tests keeps its widest choice.
         for (size_t t = 1; t < MAX_PROBE_TESTS; ++t)
-            if (best[k][t].second == SIZE_MAX) best[k][t] = best[k][t - 1];
+            if (best[k][t].first.empty()) best[k][t] = best[k][t - 1];
     }
-    const Costs& c = costs();
     ProbeChoice choice;
     for (uint32_t tests = 1; tests <= MAX_PROBE_TESTS; ++tests) {
         if (width != 0 && tests != width) continue;
         // Each probe is padded to tests tests by repeating its first.
-        double stop_rate = 0, test_weight = 0;
+        double cost = by_memchr ? 0 : c.probe_base + c.probe_literal * double(literals);
         Positions positions;
         for (size_t k = 0; k < literals; ++k) {
-            const auto& [own, stops] = best[k][tests - 1];
-            stop_rate += weighed_rate(double(stops), n, stop_share(plan.classes[k], own, model));
-            for (uint32_t p : own) test_weight += test_cost(plan.classes[k][p]);
-            test_weight += double(tests - own.size()) * test_cost(plan.classes[k][own[0]]);
+            const auto& [own, work] = best[k][tests - 1];
+            cost += work;
+            double weight = 0;
+            for (uint32_t p : own) weight += test_cost(plan.classes[k][p]);
+            weight += double(tests - own.size()) * test_cost(plan.classes[k][own[0]]);
+            cost += c.probe_test * weight;
             positions.push_back(own);
         }
-        double per_byte = c.probe_base + c.probe_test * test_weight + c.probe_literal * double(literals);
-        const OrTest first = or_test(plan.classes[0][positions[0][0]]);
-        if (c.first_byte > 0 && literals == 1 && first.exact && first.fold == 0)  // the plain kernel's memchr
-            per_byte = c.first_byte + c.first_byte_stop * model.byte(first.value);
-        const double cost = per_byte + stop_rate * (c.stop + c.check * double(literals));
         if (cost < choice.cost) choice = ProbeChoice{positions, cost};
     }
     return choice;
