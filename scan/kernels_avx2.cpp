@@ -183,7 +183,8 @@ QUARNEL_AVX2 Candidates find_blocks(const Blocks& blocks, size_t reach, const ch
     const size_t size = size_t(end - begin);
     if (size < 32 + reach) {
         if (size == 0) return Candidates{nullptr, 0};
-        alignas(32) char padded[64 + Blocks::PAD + 1] = {};
+        // Blocks start at 0, 32, ... before size, at most 31 + PAD, and read 32 + PAD bytes.
+        alignas(32) char padded[(31 + Blocks::PAD) / 32 * 32 + 32 + Blocks::PAD] = {};
         std::memcpy(padded, begin, size);
         for (size_t at = 0; at < size; at += 32) {
             uint32_t hits = Blocks::hits(blocks.bits(padded + at));

@@ -209,7 +209,8 @@ SearchCase random_case(std::mt19937& rng, const std::string& text) {
     c.by_strings = rng() % 2 == 0;
     c.fold = c.by_strings && rng() % 2 == 0;
     for (size_t k = 0; k < count; ++k) {
-        const size_t length = 1 + rng() % (rng() % 4 == 0 ? 20 : 6);
+        const unsigned spread = rng() % 40;  // mostly short, some of a few words, now and then long
+        const size_t length = 1 + rng() % (spread == 0 ? 80 : spread < 10 ? 20 : 6);
         if (!c.by_strings) {
             c.classes.push_back(random_class_literal(rng, text, length));
             continue;
@@ -448,6 +449,32 @@ TEST(Scan, LiteralSearchAtTheEdgesOfLongBuffers) {
                 EXPECT_EQ(start_search.find(text.data(), text.data() + length, &which), text.data()) << length;
                 EXPECT_EQ(which, 1u);
                 EXPECT_EQ(start_search.find(text.data() + 1, text.data() + length), nullptr) << length;
+            }
+        }
+    });
+}
+
+TEST(Scan, LiteralSearchWithFarProbesOnShortSpans) {
+    // A literal whose rarest bytes lie far in (the probes reach 60 bytes on), searched on
+    // spans of every length around the vector block and the reach, placed in exact-size
+    // buffers: a block that read past its copy, or past the span, shows as a wrong answer
+    // or to the sanitizers.
+    const std::string literal = std::string(60, 'e') + "QZ";
+    const std::string text = std::string(40, 'e') + literal + std::string(90, 'e') + literal;
+    for_each_level([&] {
+        for (const KernelChoice& choice : kernel_choices()) {
+            LiteralSearch search({literal}, false);
+            if (choice.kernel != LiteralKernel::NONE) search.use_kernel(choice.kernel, choice.width);
+            for (size_t from = 0; from < 48; from += 7) {
+                for (size_t size = 0; from + size <= text.size(); ++size) {
+                    std::unique_ptr<char[]> copy(new char[size]);
+                    std::memcpy(copy.get(), text.data() + from, size);
+                    const std::string_view span(copy.get(), size);
+                    const size_t at = span.find(literal);
+                    const char* found = search.find(copy.get(), copy.get() + size);
+                    ASSERT_EQ(found, at == std::string_view::npos ? nullptr : copy.get() + at)
+                        << "from " << from << " size " << size << " kernel " << literal_kernel_name(search.kernel());
+                }
             }
         }
     });
