@@ -147,6 +147,9 @@ std::vector<std::string> spellings_of_three(std::string_view word) {
 }
 
 const std::vector<LiteralSet> SETS = {
+    {"function", {"function"}, false, false, false},                      // make bench's W1
+    {"function_memory_buffer", {"function", "memory", "buffer"}, false, false, false},  // W2
+    {"error_ic", {"error"}, true, false, false},                          // W3
     {"rare1", first(RARE, 1), false, false, false},
     {"rare3", first(RARE, 3), false, false, false},
     {"rare5", first(RARE, 5), false, false, false},

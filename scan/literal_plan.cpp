@@ -50,11 +50,11 @@ struct Costs {
     double bucket_base;      // per byte: the bucket loop
     double bucket_position;  // per byte: each window position
     double fat;              // what 16 buckets cost per byte, as a multiple of 8
-    double stop, check;
+    double probe_stop, bucket_stop, check;
 };
 
-constexpr Costs AVX2_COSTS = {0.004, 0.0065, 0, 0, 0, 0.001, 0.0138, 2.0, 30, 5};
-constexpr Costs PLAIN_COSTS = {0.3, 0, 0.45, 0.01, 5, 0.06, 0.09, 1.0, 15, 5};
+constexpr Costs AVX2_COSTS = {0.0005, 0.0055, 0, 0, 0, 0, 0.0134, 2.05, 9, 23, 5};
+constexpr Costs PLAIN_COSTS = {0.75, 0, 0.38, 0.006, 5, 0.05, 0.092, 1.0, 10, 23, 5};
 
 const Costs& costs() { return scan_kernel_level() == KernelLevel::AVX2 ? AVX2_COSTS : PLAIN_COSTS; }
 
@@ -68,9 +68,10 @@ double weighed_rate(double measured, size_t sample, double predicted) {
 }
 
 // PROBE_LITERALS: adapt_to weighs probes for sets of up to this many literals (each adds a
-// pass of tests to every block); SLIM_LITERALS: the most literals that 8 buckets get by
+// pass of tests to every block, and the vector kernel keeps at most four in registers);
+// SHAPE_PROBE_LITERALS, SLIM_LITERALS: the most literals that probes and 8 buckets get by
 // shape, before any sample.
-constexpr size_t PROBE_LITERALS = 6;
+constexpr size_t PROBE_LITERALS = 4;
 constexpr size_t SHAPE_PROBE_LITERALS = 3;
 constexpr size_t SLIM_LITERALS = 16;
 
@@ -172,8 +173,9 @@ ByteClass any_byte() {
 // ---------------------------------------------------------------------------------------
 // Probes.
 
-// test_cost weighs a test by set as two by OR.
-double test_cost(const ByteClass& set) { return or_test(set).exact ? 1 : 2; }
+// test_cost weighs a test by set: the vector kernel tests such probes in a generic loop,
+// several times slower than the probes by OR it keeps in registers.
+double test_cost(const ByteClass& set) { return or_test(set).exact ? 1 : 6; }
 
 ProbeTest make_test(const ClassLiteral& literal, uint32_t position) {
     ProbeTest test{};
@@ -310,7 +312,7 @@ ProbeChoice choose_probes(const LiteralPlan& plan, const FrequencyModel& model, 
                 if (by_memchr && single(x) != single(y)) return single(x);
                 return model.of_class(literal[x]) < model.of_class(literal[y]);
             });
-            double cost = weighed_rate(double(stops), n, stop_share(literal, own, model)) * (c.stop + c.check * double(literals));
+            double cost = weighed_rate(double(stops), n, stop_share(literal, own, model)) * (c.probe_stop + c.check * double(literals));
             if (by_memchr)
                 cost += single(own[0]) ? c.first_byte + c.first_byte_stop * model.of_class(literal[own[0]])
                                        : c.probe_base + c.probe_literal;
@@ -485,7 +487,7 @@ double bucket_cost(const LiteralPlan& plan, const FrequencyModel& model, const c
     const size_t n = size_t(end - begin);
     const double stops = weighed_rate(double(work.stops), n, predicted_stops(plan.buckets, model));
     const double checks = weighed_rate(double(work.checks), n, predicted_checks(plan, model));
-    return (c.bucket_base + c.bucket_position * plan.buckets.width) * (plan.buckets.fat ? c.fat : 1) + stops * c.stop +
+    return (c.bucket_base + c.bucket_position * plan.buckets.width) * (plan.buckets.fat ? c.fat : 1) + stops * c.bucket_stop +
            checks * c.check;
 }
 
