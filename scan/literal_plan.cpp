@@ -1,20 +1,21 @@
 // literal_plan.cpp: how LiteralSearch finds its candidates, and the choice between the ways.
 //
 // Two kinds of plan (kernels.h). PROBES tests each literal at one to four of its positions,
-// literal after literal: the cheapest search for one to three literals, and the only one
-// that can test four positions of a literal on text of few different bytes (DNA: two
-// positions stop at one place in sixteen). BUCKETS looks up a window of one to four
-// positions of every literal at once by the nibbles of its bytes, at a cost that does not
-// grow with the number of literals; each literal's window lies where the literal is rarest.
+// literal after literal: the cheapest search for one to three literals, at a cost that grows
+// with each. BUCKETS looks up a window of one to four positions of every literal at once by
+// the nibbles of its bytes, at a cost that does not grow with the number of literals; each
+// literal's window lies where the literal is rarest.
 //
 // The choice is made twice. At construction, by shape (how many literals) and a model of
 // ordinary text built from byte_rarity. Then adapt_to measures a sample of the text at
-// hand: byte and byte-pair counts choose the positions and windows, and every plan worth
-// considering is run over the sample; the plan with the least estimated work per byte wins
-// (COSTS: cycles per byte of each kernel's loop, cycles per stop and per literal compared,
-// fitted to bench/literal_search_bench). No choice changes what find finds.
+// hand: byte and byte-pair counts choose the positions and windows, every plan worth
+// considering is run over the sample (or, for probes, its tests are counted there), and the
+// plan with the least estimated work per byte wins (Costs: nanoseconds per byte of each
+// kernel's loop, per stop and per literal compared, fitted on text in the cache). No choice
+// changes what find finds.
 #include <algorithm>
 #include <bit>
+#include <memory>
 #include <numeric>
 
 #include "scan/literal_plan.h"
@@ -573,45 +574,31 @@ void adapt_plan(LiteralPlan& plan, const char* begin, const char* end) {
     const uint32_t width = plan.forced_width;
 
     double best_cost = 1e300;
-    LiteralKernel best_kernel = LiteralKernel::NONE;
+    std::unique_ptr<LiteralPlan> best;  // the best bucket plan, unless probes cost less
     ProbeChoice probes;
     if ((any_kernel && n <= PROBE_LITERALS) || plan.kernel == LiteralKernel::PROBES) {
         probes = choose_probes(plan, model, begin, end, width);
         best_cost = probes.cost;
-        best_kernel = LiteralKernel::PROBES;
     }
-    BucketPlan best_buckets;
-    std::vector<uint32_t> best_members, best_offsets;
-    uint32_t best_starts[MAX_GROUPS + 1] = {};
     for (LiteralKernel kernel : {LiteralKernel::BUCKETS_8, LiteralKernel::BUCKETS_16}) {
         if (any_kernel ? (kernel == LiteralKernel::BUCKETS_16 && n <= 8) : plan.kernel != kernel) continue;
         for (uint32_t window = 1; window <= MAX_WINDOW; ++window) {
             if (width != 0 ? window != width : window > std::max<size_t>(1, longest(plan))) continue;
-            choose_windows(plan, model, window);
-            build_buckets(plan, window, kernel == LiteralKernel::BUCKETS_16);
-            const double cost = bucket_cost(plan, model, begin, end);
+            auto trial = std::make_unique<LiteralPlan>(plan);
+            trial->kernel = kernel;
+            choose_windows(*trial, model, window);
+            build_buckets(*trial, window, kernel == LiteralKernel::BUCKETS_16);
+            const double cost = bucket_cost(*trial, model, begin, end);
             if (cost < best_cost) {
                 best_cost = cost;
-                best_kernel = kernel;
-                best_buckets = plan.buckets;
-                best_members = plan.members;
-                best_offsets.clear();
-                for (const SearchedLiteral& literal : plan.searched) best_offsets.push_back(literal.offset);
-                std::copy(std::begin(plan.group_start), std::end(plan.group_start), best_starts);
+                best = std::move(trial);
             }
         }
     }
-    plan.kernel = best_kernel;
-    if (best_kernel == LiteralKernel::PROBES) {
-        build_probes(plan, probes.positions);
+    if (best != nullptr) {
+        plan = std::move(*best);
     } else {
-        plan.buckets = best_buckets;
-        plan.members = best_members;
-        plan.max_offset = 0;
-        for (size_t k = 0; k < n; ++k) {
-            plan.searched[k].offset = best_offsets[k];
-            plan.max_offset = std::max(plan.max_offset, best_offsets[k]);
-        }
-        std::copy(std::begin(best_starts), std::end(best_starts), plan.group_start);
+        plan.kernel = LiteralKernel::PROBES;
+        build_probes(plan, probes.positions);
     }
 }
