@@ -121,11 +121,15 @@ QUARNEL_AVX2 inline __m256i any_probe_mask(const TestVectors (*tests)[TESTS], co
 // nonzero in the lane of each position of [s, s + 32) that may be a candidate (a block
 // reads [s, s + 32 + reach) at most), hits turns that into a bit mask, holds_cut tests one
 // position alone whose block would read past end, and PAD is the furthest reach can be.
+// PAIRS tells find_blocks to test two blocks a round: fewer branches for the light probe
+// loops; the bucket loops go one block a round, so that the branch that leaves the loop at
+// a candidate waits for a shorter chain of work (a candidate costs less).
 
 // ProbeBlocks tests COUNT probes of TESTS tests by OR, all in registers.
 template <size_t COUNT, size_t TESTS, bool FOLD>
 struct ProbeBlocks {
     static constexpr size_t PAD = MAX_REACH;
+    static constexpr bool PAIRS = true;
     const ProbePlan& plan;
     TestVectors tests[COUNT][TESTS];
 
@@ -144,6 +148,7 @@ struct ProbeBlocks {
 // AnyProbeBlocks tests any probes, tests by set among them, spread afresh for every block.
 struct AnyProbeBlocks {
     static constexpr size_t PAD = MAX_REACH;
+    static constexpr bool PAIRS = true;
     const ProbePlan& plan;
 
     QUARNEL_AVX2 __m256i bits(const char* s) const {
@@ -174,7 +179,7 @@ struct AnyProbeBlocks {
 };
 
 // find_blocks searches [begin, end) with blocks of 32 positions that each read reach bytes
-// further: two blocks a round while they lie inside, then the last block that does,
+// further: two blocks a round (one, unless PAIRS) while they lie inside, then the last block that does,
 // overlapping positions already searched, then one by one the last reach positions, whose
 // block would read past end. A buffer too short for one block is searched in a zeroed
 // copy; the candidates it gives before end stand.
@@ -195,7 +200,7 @@ QUARNEL_AVX2 Candidates find_blocks(const Blocks& blocks, size_t reach, const ch
     }
     const char* last = end - 32 - reach;  // the last block that lies inside
     const char* p = begin;
-    for (; p + 32 <= last; p += 64) {
+    for (; Blocks::PAIRS && p + 32 <= last; p += 64) {
         const __m256i low = blocks.bits(p);
         const __m256i high = blocks.bits(p + 32);
         const __m256i both = _mm256_or_si256(low, high);
@@ -204,10 +209,9 @@ QUARNEL_AVX2 Candidates find_blocks(const Blocks& blocks, size_t reach, const ch
             return low_hits != 0 ? Candidates{p, low_hits} : Candidates{p + 32, Blocks::hits(high)};
         }
     }
-    if (p <= last) {
+    for (; p <= last; p += 32) {
         const uint32_t hits = Blocks::hits(blocks.bits(p));
         if (hits != 0) return Candidates{p, hits};
-        p += 32;
     }
     if (p < last + 32) {  // the last block, without the positions before p
         const uint32_t hits = Blocks::hits(blocks.bits(last)) & (~uint32_t(0) << (p - last));
@@ -259,6 +263,7 @@ QUARNEL_AVX2 Candidates avx2_find_probe_candidates(const ProbePlan& plan, const 
 template <uint32_t WIDTH>
 struct SlimBuckets {
     static constexpr size_t PAD = MAX_WINDOW - 1;
+    static constexpr bool PAIRS = false;
     const BucketPlan& plan;
     __m256i low[WIDTH], high[WIDTH], nibble;
 
@@ -293,6 +298,7 @@ struct SlimBuckets {
 template <uint32_t WIDTH>
 struct FatBuckets {
     static constexpr size_t PAD = MAX_WINDOW - 1;
+    static constexpr bool PAIRS = false;
     const BucketPlan& plan;
     __m256i low[WIDTH], high[WIDTH], nibble;
 
