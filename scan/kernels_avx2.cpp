@@ -179,10 +179,10 @@ struct AnyProbeBlocks {
 };
 
 // find_blocks searches [begin, end) with blocks of 32 positions that each read reach bytes
-// further: two blocks a round (one, unless PAIRS) while they lie inside, then the last block that does,
-// overlapping positions already searched, then one by one the last reach positions, whose
-// block would read past end. A buffer too short for one block is searched in a zeroed
-// copy; the candidates it gives before end stand.
+// further: two blocks a round (one, unless PAIRS) while they lie inside, then the last
+// block that does, overlapping positions already searched, then one by one the last reach
+// positions, whose block would read past end. A buffer too short for one block is searched
+// in a zeroed copy; the candidates it gives before end stand.
 template <typename Blocks>
 QUARNEL_AVX2 Candidates find_blocks(const Blocks& blocks, size_t reach, const char* begin, const char* end) {
     const size_t size = size_t(end - begin);
