@@ -204,8 +204,13 @@ struct SearchCase {
 
 SearchCase random_case(std::mt19937& rng, const std::string& text) {
     SearchCase c;
-    const unsigned shape = rng() % 10;  // how many literals: a few, a dozen, or up to 64
-    const size_t count = shape < 4 ? 1 + rng() % 4 : shape < 7 ? 5 + rng() % 12 : 17 + rng() % 48;
+    // How many literals: a few, a dozen, up to 64, now and then more (groups of literals
+    // then share a bit of the bucket plan).
+    const unsigned shape = rng() % 20;
+    const size_t count = shape < 8    ? 1 + rng() % 4
+                         : shape < 14 ? 5 + rng() % 12
+                         : shape < 19 ? 17 + rng() % 48
+                                      : 65 + rng() % 100;
     c.by_strings = rng() % 2 == 0;
     c.fold = c.by_strings && rng() % 2 == 0;
     for (size_t k = 0; k < count; ++k) {
@@ -302,7 +307,7 @@ std::vector<Span> spans_of(const SearchCase& c, const char* buffer, std::vector<
 }
 
 TEST(Scan, LiteralSearchFindsTheLeftmostOccurrenceOfAnyLiteral) {
-    // Sets of 1 to 64 literals, as strings (folded or not) or class literals of mixed lengths,
+    // Sets of 1 to 164 literals, as strings (folded or not) or class literals of mixed lengths,
     // searched by every kernel at every width, with and without a sample, in both families,
     // in a buffer of exactly the text's size (so that a read past its end is an error for the
     // sanitizers) at every alignment, from many starts and to many ends. Rounds and seed:
