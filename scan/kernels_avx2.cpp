@@ -8,6 +8,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "scan/kernels.h"
@@ -85,108 +86,276 @@ QUARNEL_AVX2 void avx2_map_case(const char* from, char* to, size_t size, CaseMap
     PLAIN_KERNELS.map_case(from + i, to + i, size - i, mapping);
 }
 
-// ProbeVectors is a probe spread over 32 lanes.
-struct ProbeVectors {
-    __m256i byte1, byte2, fold1, fold2;
-    uint32_t offset1, offset2;
+// TestVectors is a probe test by OR spread over 32 lanes.
+struct TestVectors {
+    __m256i value, fold;
+    uint32_t offset;
 };
 
-QUARNEL_AVX2 inline ProbeVectors spread(const LiteralSearch::Probe& probe) {
-    return ProbeVectors{_mm256_set1_epi8(char(probe.byte1)), _mm256_set1_epi8(char(probe.byte2)),
-                        _mm256_set1_epi8(char(probe.fold1)), _mm256_set1_epi8(char(probe.fold2)), probe.offset1,
-                        probe.offset2};
+QUARNEL_AVX2 inline TestVectors spread(const ProbeTest& test) {
+    return TestVectors{_mm256_set1_epi8(char(test.value)), _mm256_set1_epi8(char(test.fold)), test.offset};
 }
 
-// probe_mask returns the positions of the 32 starting at s where probe holds; FOLD says
-// whether any probe folds case (the OR is left out when none does).
+// test_mask returns the positions of the 32 starting at s where test passes; FOLD says
+// whether any test folds bits (the OR is left out when none does).
 template <bool FOLD>
-QUARNEL_AVX2 inline __m256i probe_mask(const ProbeVectors& probe, const char* s) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + probe.offset1));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + probe.offset2));
-    if (FOLD) {
-        a = _mm256_or_si256(a, probe.fold1);
-        b = _mm256_or_si256(b, probe.fold2);
+QUARNEL_AVX2 inline __m256i test_mask(const TestVectors& test, const char* s) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + test.offset));
+    if (FOLD) v = _mm256_or_si256(v, test.fold);
+    return _mm256_cmpeq_epi8(v, test.value);
+}
+
+template <bool FOLD, size_t... T>
+QUARNEL_AVX2 inline __m256i probe_mask(const TestVectors* tests, const char* s, std::index_sequence<T...>) {
+    return (test_mask<FOLD>(tests[T], s) & ...);
+}
+
+// any_probe_mask returns the positions of the 32 starting at s where any of COUNT probes
+// of TESTS tests holds; every test is spelled out, so each stays in its registers.
+template <size_t TESTS, bool FOLD, size_t... K>
+QUARNEL_AVX2 inline __m256i any_probe_mask(const TestVectors (*tests)[TESTS], const char* s, std::index_sequence<K...>) {
+    return (probe_mask<FOLD>(tests[K], s, std::make_index_sequence<TESTS>()) | ...);
+}
+
+// A Blocks type is one kernel's test of 32 positions at once, for find_blocks: bits(s) is
+// nonzero in the lane of each position of [s, s + 32) that may be a candidate (a block
+// reads [s, s + 32 + reach) at most), hits turns that into a bit mask, holds_cut tests one
+// position alone whose block would read past end, and PAD is the furthest reach can be.
+// PAIRS tells find_blocks to test two blocks a round: fewer branches for the light probe
+// loops; the bucket loops go one block a round, so that the branch that leaves the loop at
+// a candidate waits for a shorter chain of work (a candidate costs less).
+
+// ProbeBlocks tests COUNT probes of TESTS tests by OR, all in registers.
+template <size_t COUNT, size_t TESTS, bool FOLD>
+struct ProbeBlocks {
+    static constexpr size_t PAD = MAX_REACH;
+    static constexpr bool PAIRS = true;
+    const ProbePlan& plan;
+    TestVectors tests[COUNT][TESTS];
+
+    QUARNEL_AVX2 explicit ProbeBlocks(const ProbePlan& probe_plan) : plan(probe_plan) {
+        for (size_t k = 0; k < COUNT; ++k)
+            for (size_t t = 0; t < TESTS; ++t) tests[k][t] = spread(plan.probes[k].tests[t]);
     }
-    return _mm256_and_si256(_mm256_cmpeq_epi8(a, probe.byte1), _mm256_cmpeq_epi8(b, probe.byte2));
-}
 
-// any_probe_mask returns the positions of the 32 starting at p where any of the probes
-// holds; the probes are spelled out one by one, so each stays in its registers.
-template <bool FOLD, size_t... K>
-QUARNEL_AVX2 inline __m256i any_probe_mask(const ProbeVectors* probes, const char* p, std::index_sequence<K...>) {
-    return (probe_mask<FOLD>(probes[K], p) | ...);
-}
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
+        return any_probe_mask<TESTS, FOLD>(tests, s, std::make_index_sequence<COUNT>());
+    }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) { return uint32_t(_mm256_movemask_epi8(bits)); }
+    bool holds_cut(const char* s, const char* end) const { return probe_holds_cut(plan, s, end); }
+};
 
-// find_blocks searches the blocks from s while a block's probed bytes lie before end, with
-// COUNT probes kept in registers; it returns the first block with candidates, or none with
-// *s at the first block not searched.
-template <size_t COUNT, bool FOLD>
-QUARNEL_AVX2 Candidates find_blocks(const LiteralSearch::Probe* probes, const char** s, const char* last) {
-    ProbeVectors spread_probes[COUNT];
-    for (size_t k = 0; k < COUNT; ++k) spread_probes[k] = spread(probes[k]);
-    constexpr auto ALL = std::make_index_sequence<COUNT>();
-    const char* p = *s;
-    for (; p + 32 <= last; p += 64) {  // two blocks a round
-        __m256i low = any_probe_mask<FOLD>(spread_probes, p, ALL);
-        __m256i high = any_probe_mask<FOLD>(spread_probes, p + 32, ALL);
-        __m256i both = _mm256_or_si256(low, high);
+// AnyProbeBlocks tests any probes, tests by set among them, spread afresh for every block.
+struct AnyProbeBlocks {
+    static constexpr size_t PAD = MAX_REACH;
+    static constexpr bool PAIRS = true;
+    const ProbePlan& plan;
+
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        const __m256i zero = _mm256_setzero_si256();
+        __m256i any = zero;
+        for (const Probe& probe : plan.probes) {
+            __m256i all = _mm256_cmpeq_epi8(zero, zero);
+            for (uint32_t t = 0; t < plan.tests; ++t) {
+                const ProbeTest& test = probe.tests[t];
+                if (test.by_set) {
+                    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + test.offset));
+                    const __m256i low = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(test.low)));
+                    const __m256i high = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(test.high)));
+                    const __m256i found = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(v, nibble)),
+                                                           _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+                    all = _mm256_andnot_si256(_mm256_cmpeq_epi8(found, zero), all);
+                } else {
+                    all = _mm256_and_si256(all, test_mask<true>(spread(test), s));
+                }
+            }
+            any = _mm256_or_si256(any, all);
+        }
+        return any;
+    }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) { return uint32_t(_mm256_movemask_epi8(bits)); }
+    bool holds_cut(const char* s, const char* end) const { return probe_holds_cut(plan, s, end); }
+};
+
+// find_blocks searches [begin, end) with blocks of 32 positions that each read reach bytes
+// further: two blocks a round (one, unless PAIRS) while they lie inside, then the last
+// block that does, overlapping positions already searched, then one by one the last reach
+// positions, whose block would read past end. A buffer too short for one block is searched
+// in a zeroed copy; the candidates it gives before end stand.
+template <typename Blocks>
+QUARNEL_AVX2 Candidates find_blocks(const Blocks& blocks, size_t reach, const char* begin, const char* end) {
+    const size_t size = size_t(end - begin);
+    if (size < 32 + reach) {
+        if (size == 0) return Candidates{nullptr, 0};
+        // Blocks start at 0, 32, ... before size, at most 31 + PAD, and read 32 + PAD bytes.
+        alignas(32) char padded[(31 + Blocks::PAD) / 32 * 32 + 32 + Blocks::PAD] = {};
+        std::memcpy(padded, begin, size);
+        for (size_t at = 0; at < size; at += 32) {
+            uint32_t hits = Blocks::hits(blocks.bits(padded + at));
+            if (size - at < 32) hits &= (uint32_t(1) << (size - at)) - 1;
+            if (hits != 0) return Candidates{begin + at, hits};
+        }
+        return Candidates{nullptr, 0};
+    }
+    const char* last = end - 32 - reach;  // the last block that lies inside
+    const char* p = begin;
+    for (; Blocks::PAIRS && p + 32 <= last; p += 64) {
+        const __m256i low = blocks.bits(p);
+        const __m256i high = blocks.bits(p + 32);
+        const __m256i both = _mm256_or_si256(low, high);
         if (!_mm256_testz_si256(both, both)) {
-            uint32_t low_hits = uint32_t(_mm256_movemask_epi8(low));
-            return low_hits != 0 ? Candidates{p, low_hits} : Candidates{p + 32, uint32_t(_mm256_movemask_epi8(high))};
+            const uint32_t low_hits = Blocks::hits(low);
+            return low_hits != 0 ? Candidates{p, low_hits} : Candidates{p + 32, Blocks::hits(high)};
         }
     }
     for (; p <= last; p += 32) {
-        uint32_t hits = uint32_t(_mm256_movemask_epi8(any_probe_mask<FOLD>(spread_probes, p, ALL)));
+        const uint32_t hits = Blocks::hits(blocks.bits(p));
         if (hits != 0) return Candidates{p, hits};
     }
-    *s = p;
+    if (p < last + 32) {  // the last block, without the positions before p
+        const uint32_t hits = Blocks::hits(blocks.bits(last)) & (~uint32_t(0) << (p - last));
+        if (hits != 0) return Candidates{last, hits};
+    }
+    for (const char* s = last + 32; s < end; ++s)
+        if (blocks.holds_cut(s, end)) return Candidates{s, 1};
     return Candidates{nullptr, 0};
 }
 
-// find_blocks_any is find_blocks for any number of probes, spread afresh for each block.
-QUARNEL_AVX2 Candidates find_blocks_any(const LiteralSearch::Probe* probes, size_t count, const char** s,
-                                         const char* last) {
-    const char* p = *s;
-    for (; p <= last; p += 32) {
-        __m256i any = _mm256_setzero_si256();
-        for (size_t k = 0; k < count; ++k) any = _mm256_or_si256(any, probe_mask<true>(spread(probes[k]), p));
-        uint32_t hits = uint32_t(_mm256_movemask_epi8(any));
-        if (hits != 0) return Candidates{p, hits};
+template <size_t COUNT, bool FOLD>
+QUARNEL_AVX2 Candidates find_probes_of(const ProbePlan& plan, const char* begin, const char* end) {
+    switch (plan.tests) {
+    case 1:
+        return find_blocks(ProbeBlocks<COUNT, 1, FOLD>(plan), plan.reach, begin, end);
+    case 2:
+        return find_blocks(ProbeBlocks<COUNT, 2, FOLD>(plan), plan.reach, begin, end);
+    case 3:
+        return find_blocks(ProbeBlocks<COUNT, 3, FOLD>(plan), plan.reach, begin, end);
+    default:
+        return find_blocks(ProbeBlocks<COUNT, 4, FOLD>(plan), plan.reach, begin, end);
     }
-    *s = p;
-    return Candidates{nullptr, 0};
 }
 
 template <bool FOLD>
-QUARNEL_AVX2 Candidates find_blocks_folded(const LiteralSearch::Probe* probes, size_t count, const char** s,
-                                            const char* last) {
-    switch (count) {
+QUARNEL_AVX2 Candidates find_probes_folded(const ProbePlan& plan, const char* begin, const char* end) {
+    switch (plan.probes.size()) {
     case 1:
-        return find_blocks<1, FOLD>(probes, s, last);
+        return find_probes_of<1, FOLD>(plan, begin, end);
     case 2:
-        return find_blocks<2, FOLD>(probes, s, last);
+        return find_probes_of<2, FOLD>(plan, begin, end);
     case 3:
-        return find_blocks<3, FOLD>(probes, s, last);
+        return find_probes_of<3, FOLD>(plan, begin, end);
     case 4:
-        return find_blocks<4, FOLD>(probes, s, last);
+        return find_probes_of<4, FOLD>(plan, begin, end);
     default:
-        return find_blocks_any(probes, count, s, last);
+        return find_blocks(AnyProbeBlocks{plan}, plan.reach, begin, end);
     }
 }
 
-QUARNEL_AVX2 Candidates avx2_find_candidates(const LiteralSearch::Probe* probes, size_t count, uint32_t max_offset,
-                                             const char* begin, const char* end) {
-    const char* s = begin;
-    if (size_t(end - begin) >= 64 + size_t(max_offset)) {
-        // Blocks whose 32 + max_offset bytes lie inside the buffer.
-        const char* last = end - 32 - max_offset;
-        bool fold = false;
-        for (size_t k = 0; k < count; ++k) fold = fold || probes[k].fold1 != 0 || probes[k].fold2 != 0;
-        Candidates found = fold ? find_blocks_folded<true>(probes, count, &s, last)
-                                : find_blocks_folded<false>(probes, count, &s, last);
-        if (found.mask != 0) return found;
+QUARNEL_AVX2 Candidates avx2_find_probe_candidates(const ProbePlan& plan, const char* begin, const char* end) {
+    if (plan.by_set) return find_blocks(AnyProbeBlocks{plan}, plan.reach, begin, end);
+    return plan.fold ? find_probes_folded<true>(plan, begin, end) : find_probes_folded<false>(plan, begin, end);
+}
+
+// SlimBuckets looks up the windows of 32 positions at once in the nibble tables of 8
+// buckets: a byte's bucket bits are those of its low nibble AND those of its high nibble,
+// and a window's those of its WIDTH bytes ANDed.
+template <uint32_t WIDTH>
+struct SlimBuckets {
+    static constexpr size_t PAD = MAX_WINDOW - 1;
+    static constexpr bool PAIRS = false;
+    const BucketPlan& plan;
+    __m256i low[WIDTH], high[WIDTH], nibble;
+
+    QUARNEL_AVX2 explicit SlimBuckets(const BucketPlan& bucket_plan) : plan(bucket_plan), nibble(_mm256_set1_epi8(0x0F)) {
+        for (uint32_t i = 0; i < WIDTH; ++i) {
+            low[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.low[i]));
+            high[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.high[i]));
+        }
     }
-    return find_candidate_tail(probes, count, s, end);
+
+    QUARNEL_AVX2 __m256i bits_at(uint32_t i, const char* s) const {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        return _mm256_and_si256(_mm256_shuffle_epi8(low[i], _mm256_and_si256(v, nibble)),
+                                _mm256_shuffle_epi8(high[i], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    }
+
+    // bits holds the bucket bits of the windows at [s, s + 32).
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
+        __m256i bits = bits_at(0, s);
+        for (uint32_t i = 1; i < WIDTH; ++i) bits = _mm256_and_si256(bits, bits_at(i, s));
+        return bits;
+    }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) {
+        return ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256())));
+    }
+    bool holds_cut(const char* s, const char* end) const { return group_bits(plan, s, end) != 0; }
+};
+
+// FatBuckets is SlimBuckets for 16 buckets: 16 positions a step, their bytes in both
+// lanes, looked up in buckets 0-7 in the first lane and 8-15 in the second; two steps make
+// a block, their lanes rearranged by position.
+template <uint32_t WIDTH>
+struct FatBuckets {
+    static constexpr size_t PAD = MAX_WINDOW - 1;
+    static constexpr bool PAIRS = false;
+    const BucketPlan& plan;
+    __m256i low[WIDTH], high[WIDTH], nibble;
+
+    QUARNEL_AVX2 explicit FatBuckets(const BucketPlan& bucket_plan) : plan(bucket_plan), nibble(_mm256_set1_epi8(0x0F)) {
+        for (uint32_t i = 0; i < WIDTH; ++i) {
+            low[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.low[i]));
+            high[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(plan.high[i]));
+        }
+    }
+
+    QUARNEL_AVX2 __m256i step(const char* s) const {
+        __m256i bits = _mm256_setzero_si256();
+        for (uint32_t i = 0; i < WIDTH; ++i) {
+            const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+            const __m256i here = _mm256_and_si256(_mm256_shuffle_epi8(low[i], _mm256_and_si256(v, nibble)),
+                                                  _mm256_shuffle_epi8(high[i], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+            bits = i == 0 ? here : _mm256_and_si256(bits, here);
+        }
+        return bits;
+    }
+
+    // bits holds, for each position of [s, s + 32), buckets 0-7 ORed with buckets 8-15.
+    QUARNEL_AVX2 __m256i bits(const char* s) const {
+        const __m256i first = step(s);
+        const __m256i second = step(s + 16);
+        return _mm256_or_si256(_mm256_permute2x128_si256(first, second, 0x20), _mm256_permute2x128_si256(first, second, 0x31));
+    }
+    QUARNEL_AVX2 static uint32_t hits(__m256i bits) {
+        return ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256())));
+    }
+    bool holds_cut(const char* s, const char* end) const { return group_bits(plan, s, end) != 0; }
+};
+
+QUARNEL_AVX2 Candidates avx2_find_bucket_candidates(const BucketPlan& plan, const char* begin, const char* end) {
+    const size_t reach = plan.width - 1;
+    if (plan.fat) {
+        switch (plan.width) {
+        case 1:
+            return find_blocks(FatBuckets<1>(plan), reach, begin, end);
+        case 2:
+            return find_blocks(FatBuckets<2>(plan), reach, begin, end);
+        case 3:
+            return find_blocks(FatBuckets<3>(plan), reach, begin, end);
+        default:
+            return find_blocks(FatBuckets<4>(plan), reach, begin, end);
+        }
+    }
+    switch (plan.width) {
+    case 1:
+        return find_blocks(SlimBuckets<1>(plan), reach, begin, end);
+    case 2:
+        return find_blocks(SlimBuckets<2>(plan), reach, begin, end);
+    case 3:
+        return find_blocks(SlimBuckets<3>(plan), reach, begin, end);
+    default:
+        return find_blocks(SlimBuckets<4>(plan), reach, begin, end);
+    }
 }
 
 // SetClassifier holds ByteSetSearch's nibble tables spread over 32 lanes.
@@ -265,8 +434,8 @@ QUARNEL_AVX2 const char* avx2_find_last_byte(const char* begin, const char* end,
     return PLAIN_KERNELS.find_last_byte(begin, p, byte);
 }
 
-const ScanKernels AVX2_KERNELS = {avx2_count_byte,      avx2_stretch,        avx2_map_case,        avx2_find_candidates,
-                                  avx2_find_in_set, avx2_find_line_end, avx2_find_last_byte, avx2_find_last_in_set};
+const ScanKernels AVX2_KERNELS = {avx2_count_byte,      avx2_stretch,        avx2_map_case,        avx2_find_probe_candidates,
+                                  avx2_find_bucket_candidates, avx2_find_in_set, avx2_find_line_end, avx2_find_last_byte, avx2_find_last_in_set};
 
 }  // namespace
 

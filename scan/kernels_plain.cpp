@@ -29,24 +29,70 @@ void plain_map_case(const char* from, char* to, size_t size, CaseMapping mapping
     }
 }
 
-Candidates plain_find_candidates(const LiteralSearch::Probe* probes, size_t count, uint32_t, const char* begin,
-                                 const char* end) {
-    // One literal whose first probed byte needs no folding: let memchr find that byte.
-    if (count == 1 && probes[0].fold1 == 0) {
-        const LiteralSearch::Probe& probe = probes[0];
-        size_t reach = std::max(probe.offset1, probe.offset2);
-        if (size_t(end - begin) <= reach) return Candidates{nullptr, 0};
-        const char* last = end - reach;  // candidates lie before last
-        for (const char* p = begin + probe.offset1; p < last + probe.offset1;) {
-            const char* hit = static_cast<const char*>(std::memchr(p, probe.byte1, size_t(last + probe.offset1 - p)));
+Candidates plain_find_probe_candidates(const ProbePlan& plan, const char* begin, const char* end) {
+    const uint32_t tests = plan.tests;
+    // One literal whose first test is a byte: let memchr find that byte.
+    if (plan.probes.size() == 1 && !plan.probes[0].tests[0].by_set && plan.probes[0].tests[0].fold == 0) {
+        const Probe& probe = plan.probes[0];
+        const uint32_t first = probe.tests[0].offset;
+        if (size_t(end - begin) <= plan.reach) return Candidates{nullptr, 0};
+        const char* last = end - plan.reach;  // candidates lie before last
+        for (const char* p = begin + first; p < last + first;) {
+            const char* hit = static_cast<const char*>(std::memchr(p, probe.tests[0].value, size_t(last + first - p)));
             if (hit == nullptr) break;
-            const char* s = hit - probe.offset1;
-            if (probe_holds(probe, s)) return Candidates{s, 1};
+            const char* s = hit - first;
+            if (probe_holds(probe, tests, s)) return Candidates{s, 1};
             p = hit + 1;
         }
         return Candidates{nullptr, 0};
     }
-    return find_candidate_tail(probes, count, begin, end);
+    const size_t reach = plan.reach;
+    for (const char* s = begin; s < end; ++s) {
+        if (size_t(end - s) <= reach) {  // the tests that lie before end only
+            if (probe_holds_cut(plan, s, end)) return Candidates{s, 1};
+            continue;
+        }
+        for (const Probe& probe : plan.probes)
+            if (probe_holds(probe, tests, s)) return Candidates{s, 1};
+    }
+    return Candidates{nullptr, 0};
+}
+
+// find_windows looks WIDTH bytes at a time up in the group tables, four positions a round.
+template <uint32_t WIDTH>
+Candidates find_windows(const BucketPlan& plan, const char* begin, const char* end) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(begin);
+    auto at = [&](const unsigned char* q) {
+        uint64_t bits = plan.groups[0][q[0]];
+        for (uint32_t i = 1; i < WIDTH; ++i) bits &= plan.groups[i][q[i]];
+        return bits;
+    };
+    if (size_t(end - begin) >= WIDTH) {
+        const unsigned char* last = reinterpret_cast<const unsigned char*>(end) - (WIDTH - 1);  // whole windows before last
+        for (; last - p >= 4; p += 4) {
+            if ((at(p) | at(p + 1) | at(p + 2) | at(p + 3)) == 0) continue;
+            for (int j = 0;; ++j)
+                if (at(p + j) != 0) return Candidates{reinterpret_cast<const char*>(p + j), 1};
+        }
+        for (; p < last; ++p)
+            if (at(p) != 0) return Candidates{reinterpret_cast<const char*>(p), 1};
+    }
+    for (; p < reinterpret_cast<const unsigned char*>(end); ++p)  // windows cut by the end
+        if (group_bits(plan, reinterpret_cast<const char*>(p), end) != 0) return Candidates{reinterpret_cast<const char*>(p), 1};
+    return Candidates{nullptr, 0};
+}
+
+Candidates plain_find_bucket_candidates(const BucketPlan& plan, const char* begin, const char* end) {
+    switch (plan.width) {
+    case 1:
+        return find_windows<1>(plan, begin, end);
+    case 2:
+        return find_windows<2>(plan, begin, end);
+    case 3:
+        return find_windows<3>(plan, begin, end);
+    default:
+        return find_windows<4>(plan, begin, end);
+    }
 }
 
 const char* plain_find_in_set(const ByteSetSearch::Tables& set, const char* begin, const char* end) {
@@ -74,17 +120,6 @@ const char* find_in_set_tail(const ByteSetSearch::Tables& set, const char* begin
     return nullptr;
 }
 
-Candidates find_candidate_tail(const LiteralSearch::Probe* probes, size_t count, const char* begin, const char* end) {
-    for (const char* s = begin; s < end; ++s) {
-        size_t room = size_t(end - s);
-        for (size_t k = 0; k < count; ++k) {
-            const LiteralSearch::Probe& probe = probes[k];
-            if (probe.offset1 < room && probe.offset2 < room && probe_holds(probe, s)) return Candidates{s, 1};
-        }
-    }
-    return Candidates{nullptr, 0};
-}
-
 const char* plain_find_line_end(const char* begin, const char* end) {
     const char* line_feed = static_cast<const char*>(std::memchr(begin, '\n', size_t(end - begin)));
     const char* text_end = line_feed != nullptr ? line_feed : end;
@@ -98,5 +133,5 @@ const char* plain_find_last_byte(const char* begin, const char* end, char byte) 
     return nullptr;
 }
 
-const ScanKernels PLAIN_KERNELS = {plain_count_byte,      plain_stretch,        plain_map_case,        plain_find_candidates,
-                                   plain_find_in_set, plain_find_line_end, plain_find_last_byte, plain_find_last_in_set};
+const ScanKernels PLAIN_KERNELS = {plain_count_byte,      plain_stretch,        plain_map_case,        plain_find_probe_candidates,
+                                   plain_find_bucket_candidates, plain_find_in_set, plain_find_line_end, plain_find_last_byte, plain_find_last_in_set};

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,43 +69,96 @@ void scan_map_case(const char* from, char* to, size_t size, CaseMapping mapping)
 // most common (the blank). Measured on a mix of C headers, manual pages and documentation.
 uint8_t byte_rarity(unsigned char byte);
 
-// LiteralSearch finds occurrences of any of a few literals in a buffer (each literal adds
-// a little to the cost of every block searched). A candidate is found by testing two bytes
-// of each literal at every position at once, at first its two rarest bytes in ordinary
-// text, after adapt_to the two that are rarest together in the text at hand; then the
-// whole literal is compared. With fold_case, ASCII letters match either case.
-class LiteralSearch {
+// ByteClass is a set of bytes: one position of a class literal, or the bytes a search stops at.
+class ByteClass {
 public:
-    // Literals that are empty or hold a line feed are kept but never found; the caller
-    // decides what an empty literal means.
-    LiteralSearch(const std::vector<std::string_view>& literals, bool fold_case);
+    constexpr ByteClass() = default;
 
-    // adapt_to chooses, for each literal, the two bytes that stop the search least often in
-    // [begin, end), a sample of the text to be searched (a few KiB suffice). Which bytes
-    // are probed changes only the speed of find, never its result.
-    void adapt_to(const char* begin, const char* end);
+    // of is the class of one byte; of_case_pair holds a letter in both its cases (any other
+    // byte alone).
+    static ByteClass of(unsigned char byte);
+    static ByteClass of_case_pair(unsigned char byte);
 
-    // find returns the start of the leftmost occurrence in [begin, end) of any literal, or
-    // null; *which (when given) receives the index of the literal found there (the first
-    // one in the list that occurs there).
-    const char* find(const char* begin, const char* end, size_t* which = nullptr) const;
-
-    // Probe is the two-byte test of one literal: a position s is a candidate when
-    // (s[offset1] | fold1) == byte1 and (s[offset2] | fold2) == byte2.
-    struct Probe {
-        uint32_t offset1, offset2;
-        uint8_t byte1, byte2;
-        uint8_t fold1, fold2;  // 0x20 to compare a letter without case, else 0
-    };
+    void add(unsigned char byte) { bits_[byte >> 6] |= uint64_t{1} << (byte & 63); }
+    void add_range(unsigned char first, unsigned char last);
+    bool contains(unsigned char byte) const { return (bits_[byte >> 6] >> (byte & 63)) & 1; }
+    int count() const;
+    bool empty() const { return (bits_[0] | bits_[1] | bits_[2] | bits_[3]) == 0; }
+    // first is the smallest member; the class must not be empty.
+    unsigned char first() const;
+    // for_each calls visit with every member, in increasing order.
+    template <typename Visit>
+    void for_each(Visit visit) const {
+        for (int word = 0; word < 4; ++word)
+            for (uint64_t bits = bits_[word]; bits != 0; bits &= bits - 1)
+                visit(static_cast<unsigned char>(word * 64 + __builtin_ctzll(bits)));
+    }
+    bool operator==(const ByteClass&) const = default;
 
 private:
-    bool matches_at(size_t index, const char* at, const char* end) const;
+    uint64_t bits_[4] = {};
+};
 
-    std::vector<std::string> literals_;
-    std::vector<size_t> searched_;  // indices of the literals that can occur
-    std::vector<Probe> probes_;     // one per searched literal, in the same order
-    uint32_t max_offset_ = 0;       // the largest probe offset
-    bool fold_case_;
+// ClassLiteral is a short string whose every position is a set of bytes: "[Ee][Rr][Rr][Oo][Rr]"
+// or "TATA[AT]A[AT]". A plain literal is a class literal of single bytes.
+using ClassLiteral = std::vector<ByteClass>;
+
+// class_literal spells text as a class literal; with fold_case, each ASCII letter stands for
+// both its cases.
+ClassLiteral class_literal(std::string_view text, bool fold_case);
+
+// LiteralKernel names the ways LiteralSearch finds its candidates (docs/scan.md).
+enum class LiteralKernel {
+    NONE,        // no literal can occur: find finds nothing
+    PROBES,      // each literal tested by one to four of its positions, literal after literal
+    BUCKETS_8,   // a window of every literal looked up by nibbles, 8 buckets of literals
+    BUCKETS_16,  // the same with 16 buckets, 16 positions a step
+};
+
+// literal_kernel_name is the kernel's name as the benchmarks print it.
+const char* literal_kernel_name(LiteralKernel kernel);
+
+struct LiteralPlan;
+
+// LiteralSearch finds occurrences of any of a set of literals in a buffer. A kernel finds
+// candidate positions, every candidate is then compared whole: a few literals are probed
+// one by one at their rarest positions, a larger set is looked up all at once by the
+// nibbles of a window of each literal, at a cost that does not grow with the number of
+// literals. Which kernel, which positions and windows: chosen from the literals and a
+// table of byte frequencies of ordinary text, and again by adapt_to on a sample of the text
+// at hand. None of these choices changes a result.
+class LiteralSearch {
+public:
+    // Literals that are empty or may hold a line feed are kept but never found; the caller
+    // decides what an empty literal means. With fold_case, ASCII letters match either case.
+    LiteralSearch(const std::vector<std::string_view>& literals, bool fold_case);
+    explicit LiteralSearch(const std::vector<ClassLiteral>& literals);
+    LiteralSearch(LiteralSearch&&) noexcept;
+    LiteralSearch& operator=(LiteralSearch&&) noexcept;
+    ~LiteralSearch();
+
+    // adapt_to measures [begin, end), a sample of the text to be searched (a few KiB to a
+    // few tens of KiB), and chooses the kernel, the positions it probes and the windows it
+    // looks up that stop least often there for the least work. Only the speed of find
+    // changes, never its result.
+    void adapt_to(const char* begin, const char* end);
+
+    // find returns the start of the leftmost occurrence in [begin, end) of any literal (every
+    // byte of it inside [begin, end)), or null; *which (when given) receives the index of
+    // the literal found there (the first one in the list that occurs there).
+    const char* find(const char* begin, const char* end, size_t* which = nullptr) const;
+
+    // kernel is the kernel find runs.
+    LiteralKernel kernel() const;
+
+    // use_kernel makes find run kernel from now on, testing width positions of each literal
+    // (1 to 4; 0 lets the search choose), whatever adapt_to measures later: for tests and
+    // benchmarks. NONE gives the choice back to the search. When no literal can occur the
+    // kernel stays NONE.
+    void use_kernel(LiteralKernel kernel, uint32_t width = 0);
+
+private:
+    std::unique_ptr<LiteralPlan> plan_;
 };
 
 // ByteSetSearch finds the first (or last) byte of a buffer that belongs to a set: the few
