@@ -225,16 +225,15 @@ bool position_class(const unsigned char* node, ClassLiteral& literal) {
     if (kind == NodeKind::LITERAL) {
         taken = class_literal_of(reinterpret_cast<const char*>(node_operand(node)));
     } else if (kind == NodeKind::BYTE) {
-        const ByteSet set = accepted_bytes(node);
-        int count = 0;
-        for (int b = 1; b < 256; ++b) count += set.has(uint8_t(b));
+        const ByteClass set = byte_class_of(accepted_bytes(node));
+        const int count = set.count();
         if (count == 0 || count > MAX_CLASS_BYTES) return false;
         taken.push_back(set);
     } else {
         return false;
     }
-    for (const ByteSet& position : taken)
-        if (position.has(uint8_t('\n'))) return false;
+    for (const ByteClass& position : taken)
+        if (position.contains(uint8_t('\n'))) return false;
     literal.insert(literal.end(), taken.begin(), taken.end());
     return true;
 }

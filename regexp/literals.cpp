@@ -20,7 +20,6 @@
 #include "regexp/literals.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "scan/scan.h"
 
@@ -35,11 +34,7 @@ struct Fragment {
 };
 
 // class_count is the number of bytes in a position.
-int class_count(const ByteSet& set) {
-    int count = 0;
-    for (uint64_t word : set.bits) count += std::popcount(word);
-    return count;
-}
+int class_count(const ByteClass& set) { return set.count(); }
 
 Fragment unknown() {
     Fragment f;
@@ -48,8 +43,13 @@ Fragment unknown() {
     return f;
 }
 
-bool set_less(const ByteSet& a, const ByteSet& b) {
-    return std::lexicographical_compare(std::begin(a.bits), std::end(a.bits), std::begin(b.bits), std::end(b.bits));
+// set_less orders classes by their members, the one with the smallest member first.
+bool set_less(const ByteClass& a, const ByteClass& b) {
+    for (int c = 0; c < 256; ++c) {
+        const bool in_a = a.contains(uint8_t(c));
+        if (in_a != b.contains(uint8_t(c))) return in_a;
+    }
+    return false;
 }
 
 bool literal_less(const ClassLiteral& a, const ClassLiteral& b) {
@@ -68,8 +68,8 @@ bool usable(const std::vector<ClassLiteral>& literals) {
     if (literals.empty() || literals.size() > MAX_SET_LITERALS) return false;
     for (const ClassLiteral& literal : literals) {
         if (literal.empty()) return false;
-        for (const ByteSet& position : literal)
-            if (position.has(uint8_t('\n'))) return false;
+        for (const ByteClass& position : literal)
+            if (position.contains(uint8_t('\n'))) return false;
     }
     return true;
 }
@@ -202,7 +202,7 @@ Fragment unite(const std::vector<Fragment>& alternatives) {
 
 // single_byte describes a single-byte node: its bytes, as one position, when they are few.
 Fragment single_byte(const unsigned char* node) {
-    const ByteSet set = accepted_bytes(node);
+    const ByteClass set = byte_class_of(accepted_bytes(node));
     const int count = class_count(set);
     if (count == 0 || count > MAX_CLASS_BYTES) return unknown();
     return from_exact({ClassLiteral{set}});
@@ -264,10 +264,9 @@ Fragment walk(const unsigned char* node, const unsigned char* stop) {
     return f;
 }
 
-double position_share(const ByteSet& set, const ByteShares& shares) {
+double position_share(const ByteClass& set, const ByteShares& shares) {
     double share = 0;
-    for (int b = 1; b < 256; ++b)
-        if (set.has(uint8_t(b))) share += shares.share[b];
+    set.for_each([&](unsigned char b) { share += shares.share[b]; });
     return std::min(share, 1.0);
 }
 
@@ -279,7 +278,7 @@ double literal_rate(const ClassLiteral& literal, const ByteShares& shares) {
     constexpr double TURNED_AWAY_COST = 0.2;
     std::vector<double> p;
     p.reserve(literal.size());
-    for (const ByteSet& position : literal) p.push_back(position_share(position, shares));
+    for (const ByteClass& position : literal) p.push_back(position_share(position, shares));
     std::sort(p.begin(), p.end());
     double probed = 1;
     double whole = 1;
@@ -326,7 +325,7 @@ double estimated_rate(const LiteralSet& set, const ByteShares& shares) {
 bool literal_matches_at(const ClassLiteral& literal, const char* at, const char* end) {
     if (size_t(end - at) < literal.size()) return false;
     for (size_t i = 0; i < literal.size(); ++i)
-        if (!literal[i].has(static_cast<unsigned char>(at[i]))) return false;
+        if (!literal[i].contains(static_cast<unsigned char>(at[i]))) return false;
     return true;
 }
 
@@ -335,7 +334,7 @@ size_t occurrences(const LiteralSet& set, const char* begin, const char* end) {
     std::vector<std::vector<const ClassLiteral*>> by_first(256);
     for (const ClassLiteral& literal : set.literals)
         for (int b = 1; b < 256; ++b)
-            if (literal[0].has(uint8_t(b))) by_first[b].push_back(&literal);
+            if (literal[0].contains(uint8_t(b))) by_first[b].push_back(&literal);
     size_t found = 0;
     for (const char* p = begin; p < end; ++p) {
         for (const ClassLiteral* literal : by_first[static_cast<unsigned char>(*p)]) {
@@ -348,26 +347,28 @@ size_t occurrences(const LiteralSet& set, const char* begin, const char* end) {
     return found;
 }
 
-ClassLiteral class_literal_of(const std::string& text) {
-    ClassLiteral literal(text.size());
-    for (size_t i = 0; i < text.size(); ++i) literal[i].add(static_cast<unsigned char>(text[i]));
-    return literal;
+ClassLiteral class_literal_of(const std::string& text) { return class_literal(text, false); }
+
+ByteClass byte_class_of(const ByteSet& set) {
+    ByteClass out;
+    for (int b = 0; b < 256; ++b)
+        if (set.has(uint8_t(b))) out.add(uint8_t(b));
+    return out;
 }
 
 std::string describe_literal(const ClassLiteral& literal) {
     std::string out;
-    for (const ByteSet& position : literal) {
+    for (const ByteClass& position : literal) {
         if (class_count(position) == 1) {
-            for (int b = 1; b < 256; ++b)
-                if (position.has(uint8_t(b))) out += char(b);
+            out += char(position.first());
             continue;
         }
         // Runs of three or more bytes as ranges.
         out += '[';
         for (int b = 1; b < 256; ++b) {
-            if (!position.has(uint8_t(b))) continue;
+            if (!position.contains(uint8_t(b))) continue;
             int last = b;
-            while (last < 255 && position.has(uint8_t(last + 1))) ++last;
+            while (last < 255 && position.contains(uint8_t(last + 1))) ++last;
             out += char(b);
             if (last - b >= 2) {
                 out += '-';

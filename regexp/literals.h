@@ -18,9 +18,12 @@
 #include <vector>
 
 #include "regexp/program.h"
+#include "scan/scan.h"
 
-// ClassLiteral is a class literal: one set of bytes for each position.
-using ClassLiteral = std::vector<ByteSet>;
+// A class literal is scan's ClassLiteral: one ByteClass for each position.
+
+// byte_class_of is the set of bytes as a class-literal position.
+ByteClass byte_class_of(const ByteSet& set);
 
 // LiteralSet is a set of class literals of which every match contains one.
 struct LiteralSet {

@@ -229,77 +229,11 @@ bool hints_hold(const Regexp* prog, size_t program_size) {
 // ---------------------------------------------------------------------------------------
 // Literal sets: searching them, and choosing which.
 
-// search_of makes the search for an offer's set, or null when the kernels cannot search it.
-// A set whose class literals are all case-folded words (every position a letter in both
-// cases, or one byte that is no letter) is searched with letter case folded; any other is
-// spelled out, while its spellings are few.
-std::unique_ptr<LiteralSearch> search_of(const LiteralSet& set, size_t* spellings) {
-    constexpr size_t MAX_SPELLINGS = 64;
-    auto letter_pair = [](const ByteSet& position, unsigned char* lower) {
-        for (int b = 'a'; b <= 'z'; ++b) {
-            ByteSet pair;
-            pair.add(uint8_t(b));
-            pair.add(uint8_t(b - 32));
-            if (position == pair) {
-                *lower = uint8_t(b);
-                return true;
-            }
-        }
-        return false;
-    };
-    auto single = [](const ByteSet& position, unsigned char* byte) {
-        int count = 0;
-        for (int b = 1; b < 256; ++b)
-            if (position.has(uint8_t(b))) {
-                ++count;
-                *byte = uint8_t(b);
-            }
-        return count == 1;
-    };
-    auto is_letter = [](unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
-
-    // Folded: every literal has at least one letter pair and no single letter.
-    bool folded = true;
-    std::vector<std::string> folded_words;
-    for (const ClassLiteral& literal : set.literals) {
-        std::string word;
-        bool has_pair = false;
-        for (const ByteSet& position : literal) {
-            unsigned char byte = 0;
-            if (letter_pair(position, &byte)) {
-                has_pair = true;
-            } else if (!single(position, &byte) || is_letter(byte)) {
-                folded = false;
-                break;
-            }
-            word += char(byte);
-        }
-        if (!folded || !has_pair) {
-            folded = false;
-            break;
-        }
-        folded_words.push_back(word);
-    }
-    std::vector<std::string> words;
-    if (folded) {
-        words = folded_words;
-    } else {
-        for (const ClassLiteral& literal : set.literals) {
-            std::vector<std::string> spellings = {""};
-            for (const ByteSet& position : literal) {
-                std::vector<std::string> longer;
-                for (const std::string& s : spellings)
-                    for (int b = 1; b < 256; ++b)
-                        if (position.has(uint8_t(b))) longer.push_back(s + char(b));
-                if (longer.size() + words.size() > MAX_SPELLINGS) return nullptr;
-                spellings.swap(longer);
-            }
-            words.insert(words.end(), spellings.begin(), spellings.end());
-        }
-    }
-    std::vector<std::string_view> views(words.begin(), words.end());
-    *spellings = views.size();
-    return std::make_unique<LiteralSearch>(views, folded);
+// search_of makes the search for an offer's set: the class literals as they are, each
+// position a set of bytes (scan/'s LiteralSearch picks its kernel for them).
+std::unique_ptr<LiteralSearch> search_of(const LiteralSet& set, size_t* count) {
+    *count = set.literals.size();
+    return std::make_unique<LiteralSearch>(set.literals);
 }
 
 // searchable makes the offer's search when it has not been made, and tells whether there is one.
@@ -340,9 +274,10 @@ double dfa_cost(const RegMatcher* matcher, const TextSample* sample) {
     return std::min(ACCEL_COST + share * ESCAPE_COST, DFA_COST);
 }
 
-// search_cost is what the literal kernel costs per byte for a set of count literals: a probe
-// for each, four of them kept in registers, more spread again for every block.
-double search_cost(size_t count) { return count <= 4 ? 0.015 * double(count) : 0.3 * double(count); }
+// search_cost is what the literal kernel costs per byte for a set of count literals, its
+// stops aside: the probes for a few, the nibble buckets for more, slowly growing with the
+// literals checked at each candidate (docs/scan.md).
+double search_cost(size_t count) { return 0.03 + 0.003 * double(std::min<size_t>(count, 40)); }
 
 // decides_around tells whether a candidate line of line_bytes is decided around the literal.
 bool decides_around(const RegMatcher* matcher, const Offer& offer, double line_bytes) {
