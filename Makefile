@@ -1,7 +1,7 @@
 # Two entry points: `make demo` builds quarnel and runs it on samples/, `make check` builds
 # everything and runs all tests. BUILD picks the build directory (default build/).
-# `make install PREFIX=dir` installs the tool, its man page and the engine's CMake package
-# under dir (DESTDIR is honoured); `make package` builds the Debian packages in $(BUILD).
+# `make install PREFIX=dir` installs the tool (stripped), its man page and the engine with
+# its CMake package and pkg-config file under dir (DESTDIR is honoured); `make package` builds the Debian packages in $(BUILD).
 # `make windows` and `make windows-check` do the same for the Windows build (see below).
 BUILD ?= build
 JOBS ?= 2
@@ -38,10 +38,11 @@ check: configure
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Only what is installed is built: the tool and the exported libraries.
+# Only what is installed is built: the tool and the exported libraries. The tool is
+# installed stripped (the build tree keeps its debug information for the tests).
 install: configure
 	cmake --build $(BUILD) --target installable -j $(JOBS)
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
 # The Windows zip too, once the Windows build exists (make windows, or package-windows).
 package: configure
