@@ -5,7 +5,8 @@
 # by dpkg-shlibdeps, the man page gzipped as Debian ships it) and libquarnel-dev (the
 # engine's static library, header, CMake package and pkg-config file), each with the
 # machine-readable copyright file and the changelog in /usr/share/doc/<package>/, so that
-# lintian finds no error or warning. On
+# lintian finds no error or warning. A cross build for another Linux
+# (cmake/aarch64-linux-gnu.cmake) packages the tool alone, for its own architecture. On
 # Windows (CMAKE_SYSTEM_NAME Windows, as in a MinGW-w64 cross build): one zip of the tool,
 # quarnel.exe with README.md, LICENSE and docs/. tests/package_test.sh builds the Debian
 # packages and checks them, lintian included.
@@ -84,6 +85,23 @@ the pkg-config file quarnel.pc.")
     quarnel_pkg_config_file(${PROJECT_BINARY_DIR}/debian/quarnel.pc /usr)
     install(FILES ${PROJECT_BINARY_DIR}/debian/quarnel.pc
       DESTINATION ${CMAKE_INSTALL_LIBDIR}/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig COMPONENT development EXCLUDE_FROM_ALL)
+  endif()
+
+  # A cross build: the package's architecture is the target's, not the build machine's,
+  # and only the tool is packaged. dpkg-shlibdeps cannot run on the staged binary
+  # (CPackDeb looks for the libraries of the build machine); debian_cross_depends.cmake
+  # runs it at cpack time against the cross toolchain's libraries instead.
+  if(CMAKE_CROSSCOMPILING)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    else()
+      message(FATAL_ERROR "no Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
+    endif()
+    set(CPACK_COMPONENTS_ALL tool)
+    set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS OFF)
+    list(GET CMAKE_FIND_ROOT_PATH 0 CPACK_QUARNEL_SYSROOT)
+    set(CPACK_QUARNEL_BINARY ${PROJECT_BINARY_DIR}/quarnel)
+    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/debian_cross_depends.cmake)
   endif()
 
   # Debian ships man pages and changelogs compressed with gzip -9n and strips what
