@@ -13,7 +13,7 @@ QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 PREFIX ?= /usr/local
 
-.PHONY: all configure build demo check install package package-windows package-arm64 sanitize fuzz bench \
+.PHONY: all configure build demo check install package package-windows package-arm64 sanitize fuzz bench scale-bench \
 	windows windows-check arm64 arm64-check clean
 
 all: build
@@ -77,6 +77,15 @@ BENCH_BUILD ?= build-release
 bench:
 	$(MAKE) build BUILD=$(BENCH_BUILD) BUILD_TYPE=Release CMAKE_FLAGS="-DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF"
 	bench/peer_bench.sh $(BENCH_BUILD)/quarnel
+
+# One quarnel run against GNU parallel and xargs on the same 512 MiB (bench/scale_bench.sh,
+# docs/scaling.md); the corpus is make bench's, built by one short run of it when missing.
+# SCALE_RUNS, SCALE_JOBS and the script's other variables pass through.
+scale-bench:
+	@if [ ! -f $(BENCH_BUILD)/bench-corpus/corpus-v1-512MiB.txt ]; then \
+	    $(MAKE) --no-print-directory bench BENCH_JOBS=W1 BENCH_RUNS=1; fi
+	$(MAKE) build BUILD=$(BENCH_BUILD) BUILD_TYPE=Release CMAKE_FLAGS="-DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF"
+	bench/scale_bench.sh $(BENCH_BUILD)/quarnel
 
 # Windows: quarnel.exe cross-built with MinGW-w64 (build-windows/quarnel.exe, linked
 # statically), and the end-to-end suites run against it under Wine from a native test tree.
