@@ -1,8 +1,10 @@
 # Two entry points: `make demo` builds quarnel and runs it on samples/, `make check` builds
 # everything and runs all tests. BUILD picks the build directory (default build/).
-# `make install PREFIX=dir` installs the tool, its man page and the engine's CMake package
-# under dir (DESTDIR is honoured); `make package` builds the Debian packages in $(BUILD).
-# `make windows` and `make windows-check` do the same for the Windows build (see below).
+# `make install PREFIX=dir` installs the tool (stripped), its man page and the engine with
+# its CMake package and pkg-config file under dir (DESTDIR is honoured); `make package`
+# builds the Debian packages in $(BUILD). `make windows` and `make windows-check` do the
+# same for the Windows build, `make arm64` and `make arm64-check` for Linux on ARM64 (see
+# below).
 BUILD ?= build
 JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
@@ -11,7 +13,8 @@ QUARNEL = $(BUILD)/quarnel
 SAMPLE = samples/server.log
 PREFIX ?= /usr/local
 
-.PHONY: all configure build demo check install package package-windows sanitize fuzz bench windows windows-check clean
+.PHONY: all configure build demo check install package package-windows package-arm64 sanitize fuzz bench scale-bench \
+	windows windows-check arm64 arm64-check clean
 
 all: build
 
@@ -38,18 +41,24 @@ check: configure
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Only what is installed is built: the tool and the exported libraries.
+# Only what is installed is built: the tool and the exported libraries. The tool is
+# installed stripped (the build tree keeps its debug information for the tests).
 install: configure
 	cmake --build $(BUILD) --target installable -j $(JOBS)
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
-# The Windows zip too, once the Windows build exists (make windows, or package-windows).
+# The Windows zip and the arm64 package too, once their builds exist (make windows,
+# make arm64).
 package: configure
 	cmake --build $(BUILD) --target package -j $(JOBS)
 	@if [ -f $(WINDOWS_BUILD)/CMakeCache.txt ]; then $(MAKE) --no-print-directory package-windows; fi
+	@if [ -f $(ARM64_BUILD)/CMakeCache.txt ]; then $(MAKE) --no-print-directory package-arm64; fi
 
 package-windows: windows
 	cmake --build $(WINDOWS_BUILD) --target package -j $(JOBS)
+
+package-arm64: arm64
+	cmake --build $(ARM64_BUILD) --target package -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
 sanitize:
@@ -68,6 +77,15 @@ BENCH_BUILD ?= build-release
 bench:
 	$(MAKE) build BUILD=$(BENCH_BUILD) BUILD_TYPE=Release CMAKE_FLAGS="-DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF"
 	bench/peer_bench.sh $(BENCH_BUILD)/quarnel
+
+# One quarnel run against GNU parallel and xargs on the same 512 MiB (bench/scale_bench.sh,
+# docs/scaling.md); the corpus is make bench's, built by one short run of it when missing.
+# SCALE_RUNS, SCALE_JOBS and the script's other variables pass through.
+scale-bench:
+	@if [ ! -f $(BENCH_BUILD)/bench-corpus/corpus-v1-512MiB.txt ]; then \
+	    $(MAKE) --no-print-directory bench BENCH_JOBS=W1 BENCH_RUNS=1; fi
+	$(MAKE) build BUILD=$(BENCH_BUILD) BUILD_TYPE=Release CMAKE_FLAGS="-DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF"
+	bench/scale_bench.sh $(BENCH_BUILD)/quarnel
 
 # Windows: quarnel.exe cross-built with MinGW-w64 (build-windows/quarnel.exe, linked
 # statically), and the end-to-end suites run against it under Wine from a native test tree.
@@ -90,6 +108,26 @@ windows-check: windows $(WINDOWS_TESTS)/CMakeCache.txt
 	cd $(WINDOWS_TESTS) && { ctest --output-on-failure -j $(JOBS); status=$$?; \
 	    echo "Runs retried after Wine failed to start them: $$(cat tests/emulator-retries.log 2>/dev/null | wc -l)"; \
 	    exit $$status; }
+
+# Linux on ARM64: quarnel cross-built with Debian's g++-aarch64-linux-gnu (build-arm64/quarnel,
+# linked dynamically like the native one), and the end-to-end suites and the arm64 package
+# test run against it under qemu-aarch64 (qemu-user) from a native test tree.
+ARM64_BUILD = build-arm64
+ARM64_TESTS = build-arm64-tests
+$(ARM64_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+	    -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUARNEL_TESTS=OFF -DQUARNEL_BENCH=OFF
+
+arm64: $(ARM64_BUILD)/CMakeCache.txt
+	cmake --build $(ARM64_BUILD) --target quarnel -j $(JOBS)
+
+$(ARM64_TESTS)/CMakeCache.txt: $(ARM64_BUILD)/CMakeCache.txt
+	cmake -S . -B $(ARM64_TESTS) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUARNEL_BENCH=OFF \
+	    -DQUARNEL_TARGET=$(abspath $(ARM64_BUILD))/quarnel-target.cmake
+
+arm64-check: arm64 $(ARM64_TESTS)/CMakeCache.txt
+	cmake --build $(ARM64_TESTS) -j $(JOBS)
+	cd $(ARM64_TESTS) && ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,13 +1,18 @@
 # install.cmake: what `cmake --install` (and `make install PREFIX=dir`) puts under the prefix.
 #
-# Two install components, which the packages in package.cmake are cut along:
+# Three install components, which the packages in package.cmake are cut along:
 #   tool         bin/quarnel, share/man/man1/quarnel.1, share/doc/quarnel/ (README, docs)
 #   development  the libraries of QUARNEL_EXPORTED_LIBRARIES as lib/libquarnel_<name>.a,
 #                the engine's header as include/quarnel/regexp.h, and the CMake package
 #                lib/cmake/Quarnel/ that gives the imported targets Quarnel::<name>.
-# A Windows build lays the tool out for a zip instead: quarnel.exe and README.md at the
-# top, the man page (also rendered as quarnel.txt) and the other documents under docs/.
-# tests/install_test.sh checks the layout and builds tests/consumer against it.
+#   plain        what a plain install adds to those two: share/doc/quarnel/LICENSE and
+#                the pkg-config file lib/pkgconfig/quarnel.pc. The Debian packages carry
+#                the licence in their copyright file instead and quarnel.pc in Debian's
+#                multiarch directory (package.cmake); the Windows zip takes the licence.
+# A Windows build lays the tool out for a zip instead: quarnel.exe, README.md and LICENSE
+# at the top, the man page (also rendered as quarnel.txt) and the other documents under
+# docs/. tests/install_test.sh checks the layout and builds tests/consumer against it, once
+# through the CMake package and once through pkg-config.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -30,6 +35,7 @@ install(FILES docs/quarnel.1 DESTINATION ${QUARNEL_INSTALL_MANDIR} COMPONENT too
 install(FILES README.md DESTINATION ${QUARNEL_INSTALL_READMEDIR} COMPONENT tool)
 file(GLOB QUARNEL_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES ${QUARNEL_DOCS} DESTINATION ${QUARNEL_INSTALL_DOCDIR} COMPONENT tool)
+install(FILES LICENSE DESTINATION ${QUARNEL_INSTALL_READMEDIR} COMPONENT plain)
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   # Windows has no man(1): the page also goes in as plain text, rendered by the build
   # machine's groff (a cross build runs on a machine that has one).
@@ -88,3 +94,23 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuarnelConfigVersion.cmak
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QuarnelConfig.cmake ${PROJECT_BINARY_DIR}/QuarnelConfigVersion.cmake
   DESTINATION ${QUARNEL_INSTALL_CMAKEDIR} COMPONENT development)
+
+# The pkg-config file, for builds that do not use CMake: `pkg-config --cflags --libs
+# quarnel` gives the include directory and every exported library in link order. Its
+# prefix is found from where the file lies (${pcfiledir}), so the prefix can be moved as
+# a whole here too. quarnel_pkg_config_file writes it with a given prefix text.
+function(quarnel_pkg_config_file output prefix_text)
+  set(QUARNEL_PC_PREFIX "${prefix_text}")
+  set(QUARNEL_PC_LIBS "")
+  foreach(library IN LISTS QUARNEL_EXPORTED_LIBRARIES)
+    string(APPEND QUARNEL_PC_LIBS " -lquarnel_${library}")
+  endforeach()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/quarnel.pc.in ${output} @ONLY)
+endfunction()
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(QUARNEL_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  file(RELATIVE_PATH pc_to_prefix /prefix/${QUARNEL_INSTALL_PKGCONFIGDIR} /prefix)
+  string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+  quarnel_pkg_config_file(${PROJECT_BINARY_DIR}/quarnel.pc "\${pcfiledir}/${pc_to_prefix}")
+  install(FILES ${PROJECT_BINARY_DIR}/quarnel.pc DESTINATION ${QUARNEL_INSTALL_PKGCONFIGDIR} COMPONENT plain)
+endif()

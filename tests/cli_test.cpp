@@ -3,10 +3,17 @@
 // Each row gives argv, stdin bytes, and the exact stdout, stderr (summary time masked) and
 // exit status. argv[0] is "quarnel" unless a row says otherwise (the Windows build under
 // Wine shows its own path), so the banner and usage text are known byte for byte. Below
-// the table: the stream decisions (huge lines, write and read errors, a closed pipe).
+// the table: the stream decisions (huge lines, write and read errors, a closed pipe), and
+// the README's table of grep commands and their Quarnel form, each row run by both tools.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -182,6 +189,127 @@ TEST(Cli, ClosedPipeEndsQuietly) {
     }
     EXPECT_EQ(r.err, BANNER);
     EXPECT_EQ(r.out.substr(0, 10), "some text ");
+}
+
+// ---------------------------------------------------------------------------------------
+// Coming from grep: each row of the README's table is a grep command and its Quarnel form
+// on the sample log; both run here on the same input, and their outputs must agree (grep's
+// -n numbers, from 1, as quarnel's -ln writes them, from 0; grep's -c count as the number of
+// lines quarnel writes).
+
+enum class GrepCompare {
+    SAME_LINES,  // the same lines
+    NUMBERED,    // grep -n "N:line" against quarnel -ln "%5u: line" with N - 1
+    COUNT,       // grep -c "N" against N lines written by quarnel (`| wc -l`)
+};
+
+struct GrepRow {
+    std::vector<std::string> grep;     // grep's arguments before the file name
+    std::vector<std::string> quarnel;  // quarnel's arguments
+    GrepCompare compare = GrepCompare::SAME_LINES;
+};
+
+const std::vector<GrepRow> GREP_ROWS = {
+    {{"ERROR"}, {"-fERROR"}},
+    {{"-i", "warn"}, {"-ic", "-fwarn"}},
+    {{"-v", "INFO"}, {"-iv", "-fINFO"}},
+    {{"-e", "ERROR", "-e", "WARN"}, {"-fERROR", "-fWARN"}},
+    {{"-F", "/api/users?id=17"}, {"-f/api/users?id=17"}},
+    {{"-E", " (GET|POST) /api"}, {"-reg (GET|POST) /api"}},
+    {{"-iE", " (warn|error) "}, {"-reg ([Ww][Aa][Rr][Nn]|[Ee][Rr][Rr][Oo][Rr]) "}},
+    {{"-xE", ".* [0-9]+ bytes"}, {"-reg^.* [0-9]+ bytes$"}},
+    {{"-oE", "[0-9]+ ms"}, {"-reg[0-9]+ ms", "-sub&"}},
+    {{"-n", "ERROR"}, {"-ln", "-fERROR"}, GrepCompare::NUMBERED},
+    {{"-c", "ERROR"}, {"-fERROR"}, GrepCompare::COUNT},
+};
+
+// shell_word writes an argument as a shell reads it back: bare when it holds only
+// characters no shell treats specially, else in single quotes.
+std::string shell_word(const std::string& word) {
+    bool bare = !word.empty();
+    for (char c : word) {
+        bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    std::string("-_/.=:,+@%").find(c) != std::string::npos;
+        bare = bare && safe;
+    }
+    return bare ? word : "'" + word + "'";
+}
+
+// readme_row is the row's text in the README's table: two code spans, with the table's
+// column separator escaped inside them.
+std::string readme_row(const GrepRow& row) {
+    std::string grep = "grep", quarnel = "quarnel";
+    for (const std::string& arg : row.grep) grep += " " + shell_word(arg);
+    for (const std::string& arg : row.quarnel) quarnel += " " + shell_word(arg);
+    grep += " server.log";
+    quarnel += " < server.log";
+    if (row.compare == GrepCompare::COUNT) quarnel += " | wc -l";
+    std::string text = "| `" + grep + "` | `" + quarnel + "` |";
+    std::string escaped;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool inside_code = std::count(text.begin(), text.begin() + static_cast<long>(i), '`') % 2 == 1;
+        if (text[i] == '|' && inside_code) escaped += '\\';
+        escaped += text[i];
+    }
+    return escaped;
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string grep_program() {
+    for (const char* path : {"/usr/bin/grep", "/bin/grep"}) {
+        if (access(path, X_OK) == 0) return path;
+    }
+    return "";
+}
+
+// as_quarnel_numbers rewrites grep -n's "N:line" lines as quarnel -ln writes them.
+std::string as_quarnel_numbers(const std::string& grep_out) {
+    std::istringstream lines(grep_out);
+    std::string out;
+    for (std::string line; std::getline(lines, line);) {
+        size_t colon = line.find(':');
+        char number[32];
+        std::snprintf(number, sizeof number, "%5lu: ", std::stoul(line.substr(0, colon)) - 1);
+        out += number + line.substr(colon + 1) + "\n";
+    }
+    return out;
+}
+
+TEST(ComingFromGrep, EveryRowOfTheReadmeTableGivesGrepsResult) {
+    const std::string grep = grep_program();
+    if (grep.empty()) GTEST_SKIP() << "no grep";
+    const std::string log = std::string(QUARNEL_SOURCE_DIR) + "/samples/server.log";
+    const std::string input = file_text(log);
+    const std::string readme = file_text(std::string(QUARNEL_SOURCE_DIR) + "/README.md");
+    ASSERT_FALSE(input.empty());
+    for (const GrepRow& row : GREP_ROWS) {
+        const std::string text = readme_row(row);
+        SCOPED_TRACE(text);
+        EXPECT_NE(readme.find(text + " "), std::string::npos) << "README.md lacks the row";
+
+        std::vector<std::string> grep_args = row.grep;
+        grep_args.push_back(log);
+        RunResult expected = run_binary(grep, grep_args);
+        ASSERT_EQ(expected.exit_status, 0) << expected.err;
+        RunResult r = run_quarnel(row.quarnel, input);
+        EXPECT_EQ(r.exit_status, 0);
+        switch (row.compare) {
+        case GrepCompare::SAME_LINES: EXPECT_EQ(r.out, expected.out); break;
+        case GrepCompare::NUMBERED: EXPECT_EQ(r.out, as_quarnel_numbers(expected.out)); break;
+        case GrepCompare::COUNT:
+            EXPECT_EQ(std::to_string(std::count(r.out.begin(), r.out.end(), '\n')) + "\n", expected.out);
+            break;
+        }
+        // Every row selects something and leaves something out, so it tells the forms apart.
+        EXPECT_FALSE(r.out.empty());
+        EXPECT_NE(r.out, input);
+    }
 }
 
 }  // namespace

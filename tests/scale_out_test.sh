@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # scale_out_test.sh QUARNEL_BINARY SOURCE_DIR: the README's scaling-out rules, run.
 #
-# Runs the README's tested example block as it stands (GNU parallel --pipe on one big
-# file, the pieces' summaries added up, xargs -P over many files), then checks the rules
-# the README states for every option: with the input cut at line ends into pieces, the
-# pieces' output joined in order equals one run's output (selection, -sub, case
-# conversion); the summaries' counts add up to one run's; -ln numbers start at 0 in every
-# piece.
+# Runs the README's tested example block as it stands (xargs -P over many files, GNU
+# parallel --pipepart on one big file, the pieces' summaries added up), then checks the
+# rules the README states for every option: with the input cut at line ends into pieces
+# (by --pipepart, and by --pipe from standard input), the pieces' output joined in order
+# equals one run's output (selection, -sub, case conversion); the summaries' counts add up
+# to one run's; -ln numbers start at 0 in every piece. tests/scale_out_ssh_test.sh runs
+# the block for several machines.
 set -euo pipefail
 
 quarnel=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -34,16 +35,16 @@ counts() {
     awk -F'[ /]' '/^Processing / { w += $2; r += $3 } END { print w "/" r }' "$1"
 }
 
-# One run of each, for reference.
-quarnel -ic -fERROR < app.log > one-run.out 2> one-run.err
+# One run of the block's job, for reference.
+quarnel '-reg^([^ ]*) (.*)$' '-sub\2 \1' < app.log > one-run.out 2> one-run.err
 
 # The README's block, exactly as written there.
 awk '/<!-- tested by tests\/scale_out_test.sh -->/ { found = 1; next }
      found && /^```/ { if (inside) exit; inside = 1; next }
      inside { print }' "$source/README.md" > example.sh
-grep -q 'parallel .*--pipe' example.sh || fail "no parallel --pipe example in README.md"
-bash -e example.sh > example.out 2> example.err || fail "the README's example failed"
-cmp one-run.out errors.log || fail "README example: the joined pieces differ from one run"
+grep -q 'parallel .*--pipepart' example.sh || fail "no parallel --pipepart example in README.md"
+bash -e example.sh > example.out 2> example.err || fail "the README's example failed: $(cat example.err)"
+cmp one-run.out rotated.log || fail "README example: the joined pieces differ from one run"
 [ "$(grep -c '^Processing ' pieces.err)" -ge 2 ] || fail "README example: the input was not split"
 [ "$(cat example.out)" = "$(counts one-run.err)" ] ||
     fail "README example: summaries add up to $(cat example.out), one run says $(counts one-run.err)"
@@ -52,16 +53,22 @@ for name in a b c; do
     cmp expected.out "logs/$name.log.errors" || fail "README example: xargs output for $name.log differs"
 done
 
-# Every option that works line by line, on smaller pieces.
+# Every option that works line by line, on smaller pieces, cut both ways.
 while IFS= read -r -d '' args; do
     eval "set -- $args"
     quarnel "$@" < app.log > one.out 2> one.err
-    parallel --will-cite --pipe -k -q --block 256k quarnel "$@" < app.log > pieces.out 2> pieces.err
-    pieces=$(grep -c '^Processing ' pieces.err)
-    [ "$pieces" -ge 5 ] || fail "$args: only $pieces pieces"
-    cmp one.out pieces.out || fail "$args: the joined pieces differ from one run"
-    [ "$(counts pieces.err)" = "$(counts one.err)" ] ||
-        fail "$args: summaries add up to $(counts pieces.err), one run says $(counts one.err)"
+    for cut in pipepart pipe; do
+        if [ "$cut" = pipepart ]; then
+            parallel --will-cite --pipepart -a app.log -k -q --block 256k quarnel "$@" > pieces.out 2> pieces.err
+        else
+            parallel --will-cite --pipe -k -q --block 256k quarnel "$@" < app.log > pieces.out 2> pieces.err
+        fi
+        pieces=$(grep -c '^Processing ' pieces.err)
+        [ "$pieces" -ge 5 ] || fail "$args, --$cut: only $pieces pieces"
+        cmp one.out pieces.out || fail "$args, --$cut: the joined pieces differ from one run"
+        [ "$(counts pieces.err)" = "$(counts one.err)" ] ||
+            fail "$args, --$cut: summaries add up to $(counts pieces.err), one run says $(counts one.err)"
+    done
 done < <(printf '%s\0' \
     "-fERROR -fWARN" \
     "-ic -iv -fget" \
@@ -71,7 +78,7 @@ done < <(printf '%s\0' \
 
 # -ln numbers count within each piece.
 quarnel -ln < app.log > one.out 2> /dev/null
-parallel --will-cite --pipe -k --block 256k quarnel -ln < app.log > pieces.out 2> pieces.err
+parallel --will-cite --pipepart -a app.log -k --block 256k quarnel -ln > pieces.out 2> pieces.err
 [ "$(grep -c '^    0: ' one.out)" -eq 1 ] || fail "-ln: one run numbers line 0 more than once"
 [ "$(grep -c '^    0: ' pieces.out)" -eq "$(grep -c '^Processing ' pieces.err)" ] ||
     fail "-ln: not every piece starts again at 0"

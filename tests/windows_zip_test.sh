@@ -3,8 +3,8 @@
 # package` builds in a MinGW-w64 cross build tree.
 #
 # Builds the package target there, unpacks the zip into a scratch folder, checks its layout
-# (quarnel.exe with README.md at the top, the manual page as roff and as plain text and the
-# design notes under docs/), checks that the program imports no DLL but the system's, and
+# (quarnel.exe with README.md and LICENSE at the top, the manual page as roff and as plain
+# text and the design notes under docs/), checks that the program imports no DLL but the system's, and
 # runs the unpacked quarnel.exe through the emulator on the sample log: the selected lines
 # and the summary, every line feed written as CR LF.
 set -euo pipefail
@@ -27,10 +27,11 @@ top=("$scratch"/unpacked/*)
 [ "${#top[@]}" -eq 1 ] && [ -d "${top[0]}" ] || fail "the zip does not hold one top folder"
 root=${top[0]}
 
-for file in quarnel.exe README.md docs/quarnel.1 docs/quarnel.txt docs/windows.md docs/filter.md docs/regexp.md; do
+for file in quarnel.exe README.md LICENSE docs/quarnel.1 docs/quarnel.txt docs/windows.md docs/filter.md docs/regexp.md; do
     [ -f "$root/$file" ] || fail "the zip lacks $file"
 done
 cmp -s "$root/docs/quarnel.1" "$source/docs/quarnel.1" || fail "docs/quarnel.1 differs from the source"
+cmp -s "$root/LICENSE" "$source/LICENSE" || fail "LICENSE differs from the source"
 grep -q 'DIAGNOSTICS' "$root/docs/quarnel.txt" || fail "docs/quarnel.txt is no rendered manual page"
 
 # Linked statically: only the system's own DLLs.

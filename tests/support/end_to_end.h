@@ -6,8 +6,9 @@
 // exit status, and expect_end_to_end_cases runs a table of them. Used by cli_test,
 // regex_options_test, hostile_test, redos_test and windows_text_test. Test-only code.
 //
-// The binary under test is the native build, or the Windows build run under Wine (a tree
-// configured with QUARNEL_TARGET, see tests/CMakeLists.txt). For the Windows build
+// The binary under test is the native build, or a cross build run under its emulator (a
+// tree configured with QUARNEL_TARGET, see tests/CMakeLists.txt): the Windows build under
+// Wine, or the arm64 build under qemu-aarch64, which needs nothing more than the emulator. For the Windows build
 // run_quarnel encodes the arguments for Wine, retries a run that Wine failed to start, and
 // hands back the output with each CR LF turned into a line feed after checking that every
 // line feed came with its CR; so the same tables hold for both builds. Rows and tests that
@@ -32,6 +33,10 @@
 // TARGET_IS_WINDOWS tells that QUARNEL_BINARY is the Windows build, started through the
 // emulator QUARNEL_EMULATOR.
 inline constexpr bool TARGET_IS_WINDOWS = QUARNEL_TARGET_WINDOWS != 0;
+
+// TARGET_IS_EMULATED tells that QUARNEL_BINARY is a cross build, started through the
+// emulator QUARNEL_EMULATOR (Wine or qemu-user).
+inline constexpr bool TARGET_IS_EMULATED = QUARNEL_EMULATOR[0] != '\0';
 
 // SKIP_ON_WINDOWS_TARGET ends a test that cannot hold on the Windows build as skipped.
 #define SKIP_ON_WINDOWS_TARGET(why) \
@@ -102,6 +107,9 @@ inline void note_emulator_retry(const std::vector<std::string>& args) {
 inline RunResult run_quarnel_raw(const std::vector<std::string>& args, const std::string& input, RunOptions options = {}) {
     if (!TARGET_IS_WINDOWS) {
         if (options.argv0.empty()) options.argv0 = "quarnel";
+        // A Linux program of another architecture runs under qemu-user, whose -0 gives it
+        // its argv[0].
+        if (QUARNEL_EMULATOR[0] != '\0') options.emulator = {QUARNEL_EMULATOR, "-0", options.argv0};
         return run_binary(QUARNEL_BINARY, args, input, options);
     }
     options.emulator = {QUARNEL_EMULATOR};
