@@ -31,7 +31,7 @@
 #include "regexp/bitnfa.h"
 #include "regexp/dfa.h"
 #include "regexp/regexp.h"
-#include "regexp/regsearch_internal.h"
+#include "regexp/backtracker.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "regexp/analysis.h"
 #include "regexp/bitnfa.h"
 #include "regexp/regexp.h"
-#include "regexp/regselect_tuning.h"
+#include "regexp/selection.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

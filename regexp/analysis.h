@@ -2,7 +2,7 @@
 //
 // Every fact here is read off the program's nodes by node_step (program.h) and computed
 // once per program: by regmatcher for the selection matcher, and by the backtracker once
-// for each program it meets (regsearch.cpp keeps the last one). Nothing here changes what a
+// for each program it meets (backtracker.cpp keeps the last one). Nothing here changes what a
 // pattern matches; each fact only tells a matcher which work it may leave out.
 // tests/analysis_test.cpp pins the facts on a table of patterns; tests/matcher_diff_test.cpp
 // proves on random patterns that no matcher using them disagrees with the backtracker.

@@ -6,8 +6,8 @@
 // DFA states are sets of them, built on demand and kept in a cache of bounded size; see
 // dfa.cpp for how, and docs/regexp.md for why and what it costs. Besides the search over
 // whole lines, a DFA can run one side of a literal on the top level of the program: the
-// part after it forward, or the part before it backward from the literal (regselect.cpp's
-// decision around a literal hit). Used by regselect.cpp only; tests/matcher_diff_test.cpp
+// part after it forward, or the part before it backward from the literal (selection.cpp's
+// decision around a literal hit). Used by selection.cpp only; tests/matcher_diff_test.cpp
 // compares it with the backtracker.
 #pragma once
 

@@ -1,7 +1,7 @@
 // byte_set_search.cpp: ByteSetSearch, the first or last byte of a set, for the DFA's
 // accelerated states (regexp/dfa.cpp: a state that loops on all but a few bytes is left by
 // a jump to the next of those few) and for the selection matcher's look for the ends of the
-// line around a literal (regexp/regselect.cpp).
+// line around a literal (regexp/selection.cpp).
 //
 // The nibble tables (nibble_tables, byte_class.cpp) are exact for a set of up to eight
 // patterns of low nibbles and a superset beyond. Candidates are always checked against the

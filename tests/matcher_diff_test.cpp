@@ -1,6 +1,6 @@
 // matcher_diff_test.cpp: proves that the fast matcher finds exactly what the plain one finds.
 //
-// regsearch (regexp/regsearch.cpp) keeps its choices on a heap stack and remembers failed
+// regsearch (regexp/backtracker.cpp) keeps its choices on a heap stack and remembers failed
 // (node, position) pairs; reference_search (tests/support/reference_matcher.cpp) is the
 // literal recursive reading of the matching rules. For every case both run on their own
 // copy of the same compiled pattern, over the same sequence of lines, and must agree on
@@ -34,9 +34,8 @@
 #include "regexp/bitnfa.h"
 #include "regexp/program.h"
 #include "regexp/regexp.h"
-#include "regexp/regsearch_internal.h"
-#include "regexp/regsearch_tuning.h"
-#include "regexp/regselect_tuning.h"
+#include "regexp/backtracker.h"
+#include "regexp/selection.h"
 #include "scan/scan.h"
 #include "support/capture_hook.h"
 #include "support/matcher_diff.h"

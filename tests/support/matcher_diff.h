@@ -3,11 +3,11 @@
 //
 // PatternDiff compiles one pattern once for each matcher and feeds them all the same lines,
 // in sequence, on the same records:
-//   regsearch     the backtracker (regexp/regsearch.cpp), one copy per memo budget asked for;
+//   regsearch     the backtracker (regexp/backtracker.cpp), one copy per memo budget asked for;
 //   reference     reference_search (reference_matcher.h), the plain recursive reading of
 //                 the matching rules: the yardstick;
 //   unfiltered    reference_search without its prefilters, which tries every position;
-//   selection     one selection matcher per RegMatcherConfig (regexp/regselect.cpp):
+//   selection     one selection matcher per RegMatcherConfig (regexp/selection.cpp):
 //                 regselect_line on each line, and regselect over all the lines checked so
 //                 far as one buffer (check_buffer).
 // regsearch must agree with the reference on the result, on all twenty slots (compared as
@@ -37,12 +37,12 @@
 
 #include "regexp/literals.h"
 #include "regexp/regexp.h"
-#include "regexp/regsearch_tuning.h"
-#include "regexp/regselect_tuning.h"
+#include "regexp/backtracker.h"
+#include "regexp/selection.h"
 #include "support/random_regex.h"
 #include "support/reference_matcher.h"
 
-// build_selector builds the selection matcher of prog with config (regselect_tuning.h): the
+// build_selector builds the selection matcher of prog with config (selection.h): the
 // one place where the check makes a selection matcher.
 RegMatcherPtr build_selector(const Regexp* prog, const RegMatcherConfig& config);
 

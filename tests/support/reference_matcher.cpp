@@ -4,7 +4,7 @@
 // match_nodes with its opcode table, chains of alternatives, simple repetitions with the
 // lookahead byte, count_repeats and the group nodes. Nothing is optimised, so that a
 // reader can check it line by line against the rules; the real matcher in
-// regexp/regsearch.cpp is then checked against this file by matcher_diff_test.
+// regexp/backtracker.cpp is then checked against this file by matcher_diff_test.
 // The only addition is the step budget, which turns a search that would run for
 // minutes into REFERENCE_GAVE_UP instead of changing its result.
 #include "support/reference_matcher.h"

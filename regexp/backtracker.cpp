@@ -1,6 +1,7 @@
-// regsearch.cpp: the matcher. Entry point regsearch; the worked examples and edge cases are
-// in tests/matcher_test.cpp, and tests/matcher_diff_test.cpp compares every result and slot
-// with the plain recursive reference matcher kept under tests/support.
+// backtracker.cpp: the backtracking matcher. Entry points regsearch and regsearch_from; the
+// worked examples and edge cases are in tests/matcher_test.cpp, and
+// tests/matcher_diff_test.cpp compares every result and slot with the plain recursive
+// reference matcher kept under tests/support.
 //
 // A search tries start positions from left to right; a try walks the node program, and on
 // failure returns to the most recent open choice: an alternative not yet tried, or a simple
@@ -33,8 +34,7 @@
 #include "regexp/analysis.h"
 #include "regexp/messages.h"
 #include "regexp/program.h"
-#include "regexp/regsearch_internal.h"
-#include "regexp/regsearch_tuning.h"
+#include "regexp/backtracker.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// regselect_tuning.h: the selection matcher's strategies, tuning and counters (internal).
+// selection.h: the selection matcher's strategies, tuning and counters (internal).
 //
 // regmatcher chooses one strategy for a program (SelectStrategy) from its analysis
 // (analysis.h); a run of regselect can later turn its literal prefilter off, and on again,

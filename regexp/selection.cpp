@@ -1,8 +1,8 @@
-// regselect.cpp: selection without slots. Entry points regmatcher, regselect,
-// regselect_line and regmatcher_free (regexp.h).
+// selection.cpp: the selection matcher, selection without slots. Entry points regmatcher,
+// regselect, regselect_line, regsearch_with and regmatcher_free (regexp.h).
 //
 // regmatcher analyses the program once (analysis.h) and names how its lines are selected
-// (SelectStrategy, regselect_tuning.h); select_in is the one cascade that runs each strategy,
+// (SelectStrategy, selection.h); select_in is the one cascade that runs each strategy,
 // over a buffer of lines for regselect and over one line for regselect_line. Cheapest first:
 //   - A literal set (literals.h) is searched through the whole region with the vector literal
 //     search of scan/; only a line where one occurs goes further.
@@ -44,8 +44,8 @@
 #include "regexp/messages.h"
 #include "regexp/program.h"
 #include "regexp/regexp.h"
-#include "regexp/regsearch_internal.h"
-#include "regexp/regselect_tuning.h"
+#include "regexp/backtracker.h"
+#include "regexp/selection.h"
 #include "scan/scan.h"
 
 namespace {
