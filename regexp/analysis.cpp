@@ -312,8 +312,9 @@ bool dfa_hostile_shape(const unsigned char* program, size_t program_size) {
         seen[at] = true;
         const unsigned char* node = program + at;
         const NodeStep step = node_step(node);
-        // Entered by a single byte: after the start, or after a node that takes one byte.
-        const bool one_byte = step.kind == NodeKind::BYTE ||
+        // Entered by a single byte: after the start, or after a node that takes one byte
+        // value only (a node of the chain itself takes two or more).
+        const bool one_byte = (step.kind == NodeKind::BYTE && !wide_byte(node)) ||
                               (step.kind == NodeKind::LITERAL && node_operand(node)[1] == 0);
         if ((at_start && chain_from(node) >= HOSTILE_CHAIN_POSITIONS) ||
             (one_byte && chain_from(step.next) >= HOSTILE_CHAIN_POSITIONS))

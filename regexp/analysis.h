@@ -68,7 +68,8 @@ struct LiteralSplit {
 
 // dfa_hostile_shape tells whether the program holds a chain of at least
 // HOSTILE_CHAIN_POSITIONS single-byte nodes, one after another, each taking two bytes or
-// more, that a single byte leads into (the program's start, or a node that takes one byte):
+// more, that a single byte leads into (the program's start, or a node that takes one byte
+// value):
 // a[ab][ab]...[ab]b written out. Text that enters the chain often keeps a different subset
 // of its places busy at every byte, up to 2^k of them, more states than any DFA cache holds.
 // A wrong answer costs only time: the DFA and the NFA give the same results.

@@ -140,6 +140,35 @@ TEST(ProgramAnalysis, LimitsAndLargeAlternations) {
     }
 }
 
+// The shape of a DFA that cannot stay small: a chain of twelve or more wide single-byte
+// nodes entered by a single byte value; the selection matcher starts those with the NFA.
+TEST(ProgramAnalysis, ShapesWhoseDfaCannotStaySmall) {
+    auto repeated = [](const char* piece, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    const struct {
+        std::string pattern;
+        bool hostile;
+    } cases[] = {
+        {"a" + repeated("[ab]", 19) + "b$", true},
+        {"a" + repeated("[ab]", 12) + "b", true},
+        {"a" + repeated("[ab]", 11) + "b", false},  // a shorter chain: a DFA of a few thousand states
+        {repeated("[ab]", 12), true},               // entered at the program's start
+        {"x(" + repeated(".", 14) + ")y", true},     // group nodes inside or around the chain pass
+        {"TATA" + repeated(".", 20) + "GC", false}, // entered by a four-byte literal: rarely
+        {"[a-z]+_t ", false},
+        {"(ab|ba)" + repeated("[ab]", 14), false},  // entered by two-byte literals
+    };
+    for (const auto& c : cases) {
+        CaptureHook hook;
+        RegexpPtr prog(regcompile(c.pattern.c_str()));
+        ASSERT_NE(prog, nullptr) << c.pattern;
+        EXPECT_EQ(analyse_program(prog->program).dfa_hostile, c.hostile) << c.pattern;
+    }
+}
+
 // text_holds tells whether some literal of set occurs inside text.
 bool text_holds(const LiteralSet& set, const std::string& text) {
     const char* begin = text.data();
