@@ -15,6 +15,30 @@ size_t operand_size(const unsigned char* node) {
     return 0;
 }
 
+// Walk says how walk_links goes on from a node: along its links, not past it, or not at all.
+enum class Walk { ON, NOT_PAST, STOP };
+
+// walk_links visits every node a match can reach from the node at from, each once, by
+// node_step's links, and returns STOP when visit stopped it (else ON).
+template <typename Visit>
+Walk walk_links(const unsigned char* program, size_t program_size, uint32_t from, Visit visit) {
+    std::vector<bool> seen(program_size, false);
+    std::vector<uint32_t> pending = {from};
+    while (!pending.empty()) {
+        const uint32_t at = pending.back();
+        pending.pop_back();
+        if (seen[at]) continue;
+        seen[at] = true;
+        const NodeStep step = node_step(program + at);
+        const Walk next = visit(at, step);
+        if (next == Walk::STOP) return Walk::STOP;
+        if (next == Walk::NOT_PAST) continue;
+        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
+        if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
+    }
+    return Walk::ON;
+}
+
 }  // namespace
 
 ProgramExtent inspect_program(const unsigned char* program) {
@@ -124,57 +148,34 @@ StartBytes find_start_bytes(const unsigned char* program) {
 }
 
 bool splits_at(const unsigned char* program, size_t program_size, uint32_t node) {
-    // reaches walks the links a match can take from `from`, never through `node`, and tells
-    // whether it meets a node that `found` accepts.
-    auto reaches = [&](uint32_t from, auto found) {
-        std::vector<bool> seen(program_size, false);
-        std::vector<uint32_t> pending = {from};
-        while (!pending.empty()) {
-            const uint32_t at = pending.back();
-            pending.pop_back();
-            if (found(at)) return true;
-            if (at == node || seen[at]) continue;
-            seen[at] = true;
-            const NodeStep step = node_step(program + at);
-            if (step.inner != nullptr && step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
-            if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
-        }
-        return false;
-    };
     const unsigned char* after = next_node(program + node);
     if (after == nullptr) return false;
-    return !reaches(1, [&](uint32_t at) { return node_opcode(program + at) == OP_END; }) &&
-           !reaches(uint32_t(after - program), [&](uint32_t at) { return at == node; });
+    // No path reaches OP_END around the node, and none comes back to it from after it.
+    const Walk around = walk_links(program, program_size, 1, [&](uint32_t at, const NodeStep& step) {
+        if (step.kind == NodeKind::END) return Walk::STOP;
+        return at == node ? Walk::NOT_PAST : Walk::ON;
+    });
+    const Walk back = walk_links(program, program_size, uint32_t(after - program),
+                                 [&](uint32_t at, const NodeStep&) { return at == node ? Walk::STOP : Walk::ON; });
+    return around == Walk::ON && back == Walk::ON;
 }
 
 namespace {
 
 // anchored_at_start tells whether every path from the program's start meets `^` before it
-// takes a byte or reaches OP_END; *has_line_start whether any `^` is reachable at all.
+// takes a byte or reaches OP_END.
 bool anchored_at_start(const unsigned char* program, size_t program_size) {
-    std::vector<bool> seen(program_size, false);
-    std::vector<uint32_t> pending = {1};
-    while (!pending.empty()) {
-        const uint32_t at = pending.back();
-        pending.pop_back();
-        if (seen[at]) continue;
-        seen[at] = true;
-        const NodeStep step = node_step(program + at);
-        switch (step.kind) {
-        case NodeKind::LINE_START:
-            break;  // this path is anchored
-        case NodeKind::CHOICE:
-            pending.push_back(uint32_t(step.inner - program));
-            pending.push_back(uint32_t(step.next - program));
-            break;
-        case NodeKind::PASSAGE:
-            pending.push_back(uint32_t(step.next - program));
-            break;
-        default:  // a byte, `$` or the end before any `^`
-            return false;
-        }
-    }
-    return true;
+    return walk_links(program, program_size, 1, [](uint32_t, const NodeStep& step) {
+               switch (step.kind) {
+               case NodeKind::LINE_START:
+                   return Walk::NOT_PAST;  // this path is anchored
+               case NodeKind::CHOICE:
+               case NodeKind::PASSAGE:
+                   return Walk::ON;
+               default:  // a byte, `$` or the end before any `^`
+                   return Walk::STOP;
+               }
+           }) == Walk::ON;
 }
 
 // ProgramCounts is what one walk over every reachable node counts.
@@ -185,14 +186,7 @@ struct ProgramCounts {
 
 ProgramCounts count_nodes(const unsigned char* program, size_t program_size) {
     ProgramCounts counts;
-    std::vector<bool> seen(program_size, false);
-    std::vector<uint32_t> pending = {1};
-    while (!pending.empty()) {
-        const uint32_t at = pending.back();
-        pending.pop_back();
-        if (seen[at]) continue;
-        seen[at] = true;
-        const NodeStep step = node_step(program + at);
+    walk_links(program, program_size, 1, [&](uint32_t at, const NodeStep& step) {
         switch (step.kind) {
         case NodeKind::BYTE:
         case NodeKind::LINE_END:  // a `$` waits for the end of the line
@@ -211,9 +205,8 @@ ProgramCounts count_nodes(const unsigned char* program, size_t program_size) {
         default:
             break;
         }
-        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
-        if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
-    }
+        return Walk::ON;
+    });
     return counts;
 }
 
@@ -302,28 +295,18 @@ bool dfa_hostile_shape(const unsigned char* program, size_t program_size) {
         }
         return length;
     };
-    std::vector<bool> seen(program_size, false);
-    std::vector<uint32_t> pending = {1};
     bool at_start = true;
-    while (!pending.empty()) {
-        const uint32_t at = pending.back();
-        pending.pop_back();
-        if (seen[at]) continue;
-        seen[at] = true;
-        const unsigned char* node = program + at;
-        const NodeStep step = node_step(node);
-        // Entered by a single byte: after the start, or after a node that takes one byte
-        // value only (a node of the chain itself takes two or more).
-        const bool one_byte = (step.kind == NodeKind::BYTE && !wide_byte(node)) ||
-                              (step.kind == NodeKind::LITERAL && node_operand(node)[1] == 0);
-        if ((at_start && chain_from(node) >= HOSTILE_CHAIN_POSITIONS) ||
-            (one_byte && chain_from(step.next) >= HOSTILE_CHAIN_POSITIONS))
-            return true;
-        at_start = false;
-        if (step.kind == NodeKind::CHOICE) pending.push_back(uint32_t(step.inner - program));
-        if (step.next != nullptr) pending.push_back(uint32_t(step.next - program));
-    }
-    return false;
+    return walk_links(program, program_size, 1, [&](uint32_t at, const NodeStep& step) {
+               const unsigned char* node = program + at;
+               // Entered by a single byte: after the start, or after a node that takes one byte
+               // value only (a node of the chain itself takes two or more).
+               const bool one_byte = (step.kind == NodeKind::BYTE && !wide_byte(node)) ||
+                                     (step.kind == NodeKind::LITERAL && node_operand(node)[1] == 0);
+               const bool hostile = (at_start && chain_from(node) >= HOSTILE_CHAIN_POSITIONS) ||
+                                    (one_byte && chain_from(step.next) >= HOSTILE_CHAIN_POSITIONS);
+               at_start = false;
+               return hostile ? Walk::STOP : Walk::ON;
+           }) == Walk::STOP;
 }
 
 ProgramAnalysis analyse_program(const unsigned char* program) {

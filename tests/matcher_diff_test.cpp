@@ -324,33 +324,44 @@ TEST(MatcherDiff, SelectionAroundALiteralOnTheTopLevel) {
     }
 }
 
+// SHORT_TOKENS are the tokens of the exhaustive suites: every pattern of up to
+// MAX_SHORT_TOKENS of them is drawn by for_each_short_pattern.
+const char* const SHORT_TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
+constexpr int SHORT_TOKEN_COUNT = sizeof SHORT_TOKENS / sizeof SHORT_TOKENS[0];
+constexpr int MAX_SHORT_TOKENS = 5;
+
+template <typename Visit>
+void for_each_short_pattern(Visit visit) {
+    for (int count = 0; count <= MAX_SHORT_TOKENS; ++count) {
+        int total = 1;
+        for (int i = 0; i < count; ++i) total *= SHORT_TOKEN_COUNT;
+        for (int index = 0; index < total; ++index) {
+            std::string pattern;
+            for (int i = 0, rest = index; i < count; ++i, rest /= SHORT_TOKEN_COUNT)
+                pattern += SHORT_TOKENS[rest % SHORT_TOKEN_COUNT];
+            visit(pattern);
+        }
+    }
+}
+
+// short_lines is every line over {a,b} of up to four bytes.
+std::vector<std::string> short_lines() {
+    std::vector<std::string> lines = {""};
+    for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
+        for (char c : {'a', 'b'}) lines.push_back(lines[from] + c);
+    return lines;
+}
+
 TEST(MatcherDiff, EveryShortPatternAgainstEveryShortLine) {
     // Every pattern of up to five tokens, against every line over {a,b} of up to four
     // bytes, all lines in a row on the same records. Most token strings do not compile;
     // the rest still give over a million comparisons.
-    static const char* const TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
-    constexpr int TOKEN_COUNT = sizeof TOKENS / sizeof TOKENS[0];
-    constexpr int MAX_TOKENS = 5;
-    std::vector<std::string> lines;
-    for (int length = 0; length <= 4; ++length) {
-        for (int bits = 0; bits < (1 << length); ++bits) {
-            std::string line;
-            for (int i = 0; i < length; ++i) line += (bits >> i) & 1 ? 'b' : 'a';
-            lines.push_back(line);
-        }
-    }
+    const std::vector<std::string> lines = short_lines();
     const auto start = std::chrono::steady_clock::now();
     DiffTally tally;
     TestRandom extra(DEFAULT_SEED);
-    for (int count = 0; count <= MAX_TOKENS; ++count) {
-        int total = 1;
-        for (int i = 0; i < count; ++i) total *= TOKEN_COUNT;
-        for (int index = 0; index < total; ++index) {
-            std::string pattern;
-            for (int i = 0, rest = index; i < count; ++i, rest /= TOKEN_COUNT) pattern += TOKENS[rest % TOKEN_COUNT];
-            check_lines_in_a_row(pattern, lines, "exhaustive", tally, extra);
-        }
-    }
+    for_each_short_pattern(
+        [&](const std::string& pattern) { check_lines_in_a_row(pattern, lines, "exhaustive", tally, extra); });
     print_tally("exhaustive", tally, seconds_since(start));
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_EQ(tally.gave_up, 0u);
@@ -989,29 +1000,18 @@ TEST(MatcherDiff, BitNfaAndLeftmostStartOnSeededRandomPatterns) {
 TEST(MatcherDiff, BitNfaAndLeftmostStartOnEveryShortPattern) {
     // The patterns and lines of EveryShortPatternAgainstEveryShortLine, plus the lines with a
     // '\n' inside (an ordinary byte to one line given alone).
-    static const char* const TOKENS[] = {"a", "b", ".", "(", ")", "|", "*", "+", "?", "^", "$", "[^a]"};
-    constexpr int TOKEN_COUNT = sizeof TOKENS / sizeof TOKENS[0];
-    constexpr int MAX_TOKENS = 5;
-    std::vector<std::string> lines = {""};
-    for (size_t from = 0; from < lines.size() && lines[from].size() < 4; ++from)
-        for (char c : {'a', 'b'}) lines.push_back(lines[from] + c);
+    const std::vector<std::string> lines = short_lines();
     const auto start = std::chrono::steady_clock::now();
     EngineTally tally;
-    for (int count = 0; count <= MAX_TOKENS; ++count) {
-        int total = 1;
-        for (int i = 0; i < count; ++i) total *= TOKEN_COUNT;
-        for (int index = 0; index < total; ++index) {
-            std::string pattern;
-            for (int i = 0, rest = index; i < count; ++i, rest /= TOKEN_COUNT) pattern += TOKENS[rest % TOKEN_COUNT];
-            EngineRun run(pattern);
-            if (!run.compiled()) continue;
-            ++tally.patterns;
-            tally.nfa_refused += !run.nfa_built();
-            for (const std::string& line : lines) run.check_line(line, tally, "exhaustive engines");
-            for (const char* line : {"\n", "a\nb", "ab\n", "\nba"}) run.check_line(line, tally, "exhaustive engines", false);
-            run.check_buffer(tally, "exhaustive engines");
-        }
-    }
+    for_each_short_pattern([&](const std::string& pattern) {
+        EngineRun run(pattern);
+        if (!run.compiled()) return;
+        ++tally.patterns;
+        tally.nfa_refused += !run.nfa_built();
+        for (const std::string& line : lines) run.check_line(line, tally, "exhaustive engines");
+        for (const char* line : {"\n", "a\nb", "ab\n", "\nba"}) run.check_line(line, tally, "exhaustive engines", false);
+        run.check_buffer(tally, "exhaustive engines");
+    });
     print_engine_tally("exhaustive engines", tally, seconds_since(start));
     EXPECT_EQ(tally.failures, 0u);
     EXPECT_EQ(tally.nfa_refused, 0u);
