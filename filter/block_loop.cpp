@@ -200,7 +200,7 @@ private:
     }
 
     // ADAPT_SAMPLE_SIZE: how much of the first block chooses the bytes the search probes.
-    static constexpr size_t ADAPT_SAMPLE_SIZE = 32 * 1024;
+    static constexpr size_t ADAPT_SAMPLE_SIZE = 64 * 1024;
 
     const FilterSettings& settings_;
     Selection selection_;
