@@ -181,6 +181,7 @@ bool anchored_at_start(const unsigned char* program, size_t program_size) {
 // ProgramCounts is what one walk over every reachable node counts.
 struct ProgramCounts {
     bool has_line_start = false;
+    bool has_line_end = false;
     size_t positions = 0;
 };
 
@@ -188,8 +189,11 @@ ProgramCounts count_nodes(const unsigned char* program, size_t program_size) {
     ProgramCounts counts;
     walk_links(program, program_size, 1, [&](uint32_t at, const NodeStep& step) {
         switch (step.kind) {
-        case NodeKind::BYTE:
         case NodeKind::LINE_END:  // a `$` waits for the end of the line
+            counts.has_line_end = true;
+            ++counts.positions;
+            break;
+        case NodeKind::BYTE:
         case NodeKind::STAR:
             ++counts.positions;
             break;
@@ -318,10 +322,12 @@ ProgramAnalysis analyse_program(const unsigned char* program) {
     analysis.anchored = anchored_at_start(program, size);
     const ProgramCounts counts = count_nodes(program, size);
     analysis.has_line_start = counts.has_line_start;
+    analysis.has_line_end = counts.has_line_end;
     analysis.positions = counts.positions;
     analysis.literal_runs = find_literal_runs(program, size);
     analysis.dfa_hostile = dfa_hostile_shape(program, size);
-    analysis.literal_sets = required_literal_sets(program);
+    analysis.literal_sets = required_literal_sets(program, &analysis.exact_literals);
+    if (analysis.has_line_start || analysis.has_line_end) analysis.exact_literals.clear();
     return analysis;
 }
 

@@ -31,10 +31,9 @@ struct Fragment {
     std::vector<ClassLiteral> head = {ClassLiteral{}};
     std::vector<ClassLiteral> tail = {ClassLiteral{}};
     std::vector<LiteralSet> candidates;                  // best first by the background table
+    std::vector<double> rates;                           // the background rate of each candidate
 };
 
-// class_count is the number of bytes in a position.
-int class_count(const ByteClass& set) { return set.count(); }
 
 Fragment unknown() {
     Fragment f;
@@ -84,11 +83,15 @@ void offer(Fragment& f, const std::vector<ClassLiteral>& literals) {
     for (const LiteralSet& held : f.candidates)
         if (held.literals == set.literals) return;
     const double rate = background_rate(set);
-    auto at = std::find_if(f.candidates.begin(), f.candidates.end(),
-                           [&](const LiteralSet& held) { return background_rate(held) > rate; });
-    if (size_t(at - f.candidates.begin()) >= MAX_CANDIDATES) return;
-    f.candidates.insert(at, std::move(set));
-    if (f.candidates.size() > MAX_CANDIDATES) f.candidates.pop_back();
+    const size_t at = size_t(std::find_if(f.rates.begin(), f.rates.end(), [&](double held) { return held > rate; }) -
+                             f.rates.begin());
+    if (at >= MAX_CANDIDATES) return;
+    f.candidates.insert(f.candidates.begin() + ptrdiff_t(at), std::move(set));
+    f.rates.insert(f.rates.begin() + ptrdiff_t(at), rate);
+    if (f.candidates.size() > MAX_CANDIDATES) {
+        f.candidates.pop_back();
+        f.rates.pop_back();
+    }
 }
 
 void offer_all(Fragment& f, const Fragment& from) {
@@ -203,7 +206,7 @@ Fragment unite(const std::vector<Fragment>& alternatives) {
 // single_byte describes a single-byte node: its bytes, as one position, when they are few.
 Fragment single_byte(const unsigned char* node) {
     const ByteClass set = byte_class_of(accepted_bytes(node));
-    const int count = class_count(set);
+    const int count = set.count();
     if (count == 0 || count > MAX_CLASS_BYTES) return unknown();
     return from_exact({ClassLiteral{set}});
 }
@@ -231,6 +234,7 @@ Fragment walk(const unsigned char* node, const unsigned char* stop) {
             const Fragment once = single_byte(step.inner);
             Fragment repeated = unknown();
             repeated.candidates = once.candidates;
+            repeated.rates = once.rates;
             if (once.exact_known) repeated.head = repeated.tail = once.exact;
             f = concat(f, repeated);
             break;
@@ -291,8 +295,13 @@ double literal_rate(const ClassLiteral& literal, const ByteShares& shares) {
 
 }  // namespace
 
-std::vector<LiteralSet> required_literal_sets(const unsigned char* program) {
-    return walk(program + 1, nullptr).candidates;
+std::vector<LiteralSet> required_literal_sets(const unsigned char* program, std::vector<ClassLiteral>* exact) {
+    Fragment whole = walk(program + 1, nullptr);
+    if (exact != nullptr) {
+        exact->clear();
+        if (whole.exact_known) *exact = whole.exact;
+    }
+    return std::move(whole.candidates);
 }
 
 const ByteShares& background_shares() {
@@ -329,24 +338,6 @@ bool literal_matches_at(const ClassLiteral& literal, const char* at, const char*
     return true;
 }
 
-size_t occurrences(const LiteralSet& set, const char* begin, const char* end) {
-    // Literals by the bytes they can begin with, so that most positions cost one lookup.
-    std::vector<std::vector<const ClassLiteral*>> by_first(256);
-    for (const ClassLiteral& literal : set.literals)
-        for (int b = 1; b < 256; ++b)
-            if (literal[0].contains(uint8_t(b))) by_first[b].push_back(&literal);
-    size_t found = 0;
-    for (const char* p = begin; p < end; ++p) {
-        for (const ClassLiteral* literal : by_first[static_cast<unsigned char>(*p)]) {
-            if (literal_matches_at(*literal, p, end)) {
-                ++found;
-                break;
-            }
-        }
-    }
-    return found;
-}
-
 ClassLiteral class_literal_of(const std::string& text) { return class_literal(text, false); }
 
 ByteClass byte_class_of(const ByteSet& set) {
@@ -359,7 +350,7 @@ ByteClass byte_class_of(const ByteSet& set) {
 std::string describe_literal(const ClassLiteral& literal) {
     std::string out;
     for (const ByteClass& position : literal) {
-        if (class_count(position) == 1) {
+        if (position.count() == 1) {
             out += char(position.first());
             continue;
         }

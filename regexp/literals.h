@@ -7,7 +7,7 @@
 // twenty-word alternation, {TATA} or {GC} for `TATA.{20}GC` written out. A program usually has
 // several such sets, one for each required factor; required_literal_sets returns them all
 // (within limits that keep the analysis linear in the program), and the selection matcher
-// picks the one that stops least often on the text at hand (choose_literal_set, with byte
+// picks the one that costs least on the text at hand (selection.cpp, with byte
 // frequencies measured on a sample of that text). Covered by the literal cases of
 // tests/analysis_test.cpp and by the soundness property of tests/matcher_diff_test.cpp: on
 // every line where the backtracker finds a match, every set returned here has an occurrence.
@@ -43,7 +43,11 @@ constexpr size_t MAX_CANDIDATES = 6;
 // required_literal_sets reads a sound program and returns its candidate literal sets, the
 // ones the background byte table rates best first. Literals never hold a line feed (no line's
 // text does) and are never empty. An empty result: no set is required.
-std::vector<LiteralSet> required_literal_sets(const unsigned char* program);
+// When exact is given it receives the strings the whole program matches, when they are
+// known and few, and is left empty otherwise. They are exact only for a program without
+// anchors, which the walk takes as empty (the caller knows whether it has any).
+std::vector<LiteralSet> required_literal_sets(const unsigned char* program,
+                                              std::vector<ClassLiteral>* exact = nullptr);
 
 // ByteShares is the share of text bytes that each byte value takes.
 struct ByteShares {
@@ -60,11 +64,6 @@ ByteShares sample_shares(const char* begin, const char* end);
 // estimated_rate is the share of text positions at which a search for the set is expected to
 // stop, by the given byte shares: for each literal its rarest positions together.
 double estimated_rate(const LiteralSet& set, const ByteShares& shares);
-
-// occurrences counts the positions of [begin, end) where a literal of the set begins and lies
-// whole inside the span: the rate a sample really shows, which byte shares alone cannot
-// (letters that come together, low-entropy text).
-size_t occurrences(const LiteralSet& set, const char* begin, const char* end);
 
 // literal_matches_at tells whether literal occurs at at, all of it before end.
 bool literal_matches_at(const ClassLiteral& literal, const char* at, const char* end);

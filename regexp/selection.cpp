@@ -35,7 +35,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string_view>
 
 #include "regexp/analysis.h"
 #include "regexp/bitnfa.h"
@@ -100,9 +99,8 @@ struct RegMatcher {
         LiteralSet set;
         bool around = false;
         LiteralSplit split{};
-        std::unique_ptr<LiteralSearch> search;  // made when first needed; null: cannot be searched
-        bool search_made = false;
-        size_t spellings = 0;  // the literals the search looks for
+        std::unique_ptr<LiteralSearch> search;  // scan/'s search for the class literals as they are
+        bool whole = false;   // every literal of the set is a string the pattern matches: an occurrence is a match
         bool failed = false;  // it stopped paying; not offered again until the DFA has run alone a while
     };
     RegMatcherConfig config;
@@ -229,22 +227,6 @@ bool hints_hold(const Regexp* prog, size_t program_size) {
 // ---------------------------------------------------------------------------------------
 // Literal sets: searching them, and choosing which.
 
-// search_of makes the search for an offer's set: the class literals as they are, each
-// position a set of bytes (scan/'s LiteralSearch picks its kernel for them).
-std::unique_ptr<LiteralSearch> search_of(const LiteralSet& set, size_t* count) {
-    *count = set.literals.size();
-    return std::make_unique<LiteralSearch>(set.literals);
-}
-
-// searchable makes the offer's search when it has not been made, and tells whether there is one.
-bool searchable(Offer& offer) {
-    if (!offer.search_made) {
-        offer.search = search_of(offer.set, &offer.spellings);
-        offer.search_made = true;
-    }
-    return offer.search != nullptr;
-}
-
 // TextSample is what a sample of the text says that rating a set needs.
 struct TextSample {
     const char* begin = nullptr;
@@ -310,10 +292,11 @@ double offer_cost(const RegMatcher* matcher, const Offer& offer, const TextSampl
         hits = double(found) / double(sample->end - sample->begin);
         lines_hit = double(lines) / double(sample->end - sample->begin);
     }
-    const double candidates = decides_around(matcher, offer, line_bytes)
+    const double candidates = offer.whole ? lines_hit * LINE_COST
+                              : decides_around(matcher, offer, line_bytes)
                                   ? hits * AROUND_COST
                                   : lines_hit * (LINE_COST + line_bytes * LINE_BYTE_COST);
-    return search_cost(offer.spellings) + stops * STOP_COST + candidates;
+    return search_cost(offer.set.literals.size()) + stops * STOP_COST + candidates;
 }
 
 // build_sides prepares the DFAs for both sides of the chosen offer's split.
@@ -334,25 +317,24 @@ bool choose(RegMatcher* matcher, const TextSample* sample) {
     double best_cost = dfa_cost(matcher, sample);
     for (size_t i = 0; i < matcher->offers.size(); ++i) {
         Offer& offer = matcher->offers[i];
-        if (offer.failed || !searchable(offer)) continue;
+        if (offer.failed) continue;
         const double cost = offer_cost(matcher, offer, sample);
         if (cost < best_cost) {
             best = int(i);
             best_cost = cost;
         }
     }
-    if (matcher->config.inner == InnerLiteral::ALWAYS && best < 0) {
-        // Every line decided around a literal, whatever it costs: the rarest split.
-        for (size_t i = 0; i < matcher->offers.size(); ++i)
-            if (best < 0 && searchable(matcher->offers[i])) best = int(i);
-    }
+    // Every line decided around a literal, whatever it costs: the rarest split.
+    if (matcher->config.inner == InnerLiteral::ALWAYS && best < 0 && !matcher->offers.empty()) best = 0;
     const bool changed = best != matcher->chosen;
     matcher->review_dfa_cost = dfa_cost(matcher, sample);
     matcher->chosen = best;
     if (Offer* offer = matcher->offer()) {
         if (sample != nullptr) offer->search->adapt_to(sample->begin, sample->end);
         if (offer->around) build_sides(matcher, *offer);
-        matcher->strategy = offer->around ? SelectStrategy::AROUND_LITERAL : SelectStrategy::LITERALS_THEN_DFA;
+        matcher->strategy = offer->whole    ? SelectStrategy::LITERALS
+                            : offer->around ? SelectStrategy::AROUND_LITERAL
+                                            : SelectStrategy::LITERALS_THEN_DFA;
     } else {
         matcher->strategy = matcher->nfa_active ? SelectStrategy::NFA : SelectStrategy::DFA;
     }
@@ -368,7 +350,13 @@ void make_offers(RegMatcher* matcher) {
         for (const LiteralSet& set : analysis.literal_sets) {
             Offer offer;
             offer.set = set;
-            offer.around = inner == InnerLiteral::AUTO && set.literals.size() == 1 &&
+            // Every literal of the set a string the pattern matches: an occurrence is a match.
+            offer.whole = !analysis.exact_literals.empty() &&
+                          std::all_of(set.literals.begin(), set.literals.end(), [&](const ClassLiteral& literal) {
+                              return std::find(analysis.exact_literals.begin(), analysis.exact_literals.end(),
+                                               literal) != analysis.exact_literals.end();
+                          });
+            offer.around = !offer.whole && inner == InnerLiteral::AUTO && set.literals.size() == 1 &&
                            find_split(analysis, set.literals[0], offer.split);
             matcher->offers.push_back(std::move(offer));
         }
@@ -403,6 +391,7 @@ void make_offers(RegMatcher* matcher) {
             held = held || (existing.around && existing.set.literals == offer.set.literals);
         if (!held) matcher->offers.push_back(std::move(offer));
     }
+    for (Offer& offer : matcher->offers) offer.search = std::make_unique<LiteralSearch>(offer.set.literals);
 }
 
 // review looks, at the start of a region, at whether the literal set searched still pays,
@@ -422,7 +411,7 @@ void review(RegMatcher* matcher, const char* begin, const char* end) {
         if (matcher->review_searched < matcher->config.review_bytes) return;
         // The work the set caused against what the DFA alone would have done.
         const double searched = double(matcher->review_searched);
-        look = search_cost(matcher->offer()->spellings) * searched + matcher->review_work >
+        look = search_cost(matcher->offer()->set.literals.size()) * searched + matcher->review_work >
                matcher->review_dfa_cost * searched;
         matcher->review_searched = 0;
         matcher->review_work = 0;
@@ -543,6 +532,10 @@ Around decide_around(RegMatcher* matcher, const Offer& offer, const char* line, 
 bool decide_candidate(RegMatcher* matcher, Offer& offer, const char* line, const char* hit, const char* text_end,
                       const char* end, double* work) {
     ++matcher->candidates;
+    if (offer.whole) {  // the literal that occurs is a match
+        *work += LINE_COST;
+        return true;
+    }
     if (offer.around && size_t(text_end - line) >= matcher->inner_min_line) {
         const uint64_t hits_before = matcher->inner_hits;
         const Around decided = decide_around(matcher, offer, line, hit, text_end);
@@ -619,6 +612,7 @@ const char* select_in(RegMatcher* matcher, const char* begin, const char* end, L
             matcher->off_bytes += scanned;
             return found;
         }
+    case SelectStrategy::LITERALS:
     case SelectStrategy::LITERALS_THEN_DFA:
     case SelectStrategy::AROUND_LITERAL:
         break;
@@ -645,6 +639,8 @@ const char* strategy_name(SelectStrategy strategy) {
         return "dfa";
     case SelectStrategy::NFA:
         return "nfa";
+    case SelectStrategy::LITERALS:
+        return "literals";
     case SelectStrategy::LITERALS_THEN_DFA:
         return "literals then dfa";
     case SelectStrategy::AROUND_LITERAL:

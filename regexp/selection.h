@@ -24,6 +24,8 @@ enum class SelectStrategy {
     BACKTRACK,          // a damaged program (or hints that do not hold): every line to the backtracker
     EVERY_LINE,         // the empty text at a line's start matches: every line is selected
     DFA,                // the lazy DFA through the region, line feeds and all
+    LITERALS,           // every literal of the set is a string the pattern matches (a pattern of
+                        // known strings, no anchor): the set searched, every line it hits selected
     LITERALS_THEN_DFA,  // a literal set searched through the region; the DFA decides the lines it hits
     AROUND_LITERAL,     // a class literal that every match holds once is searched; a long line is
                         // decided around its occurrences, a short one by the DFA from its start

@@ -253,8 +253,9 @@ DiffTally compare_random_pairs(uint64_t seed, uint64_t wanted_pairs, std::string
 }
 
 TEST(MatcherDiff, SeededRandomPatternsAndLines) {
-    compare_random_pairs(environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED),
-                         environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS));
+    const DiffTally tally = compare_random_pairs(environment_number("QUARNEL_DIFF_SEED", DEFAULT_SEED),
+                                                 environment_number("QUARNEL_DIFF_COUNT", DEFAULT_PAIRS));
+    EXPECT_GT(tally.literals_alone, 0u) << "no pattern was selected by its literal set alone";
 }
 
 // With no budget for exact records every failure goes to the lossy table, and with a
@@ -515,6 +516,9 @@ TEST(MatcherDiff, SelectionPrefilterLiteralsAndMessages) {
         std::sort(literals.begin(), literals.end());
         EXPECT_EQ(literals, c.literals) << c.pattern;
         EXPECT_EQ(stats.inner_literal, c.around) << c.pattern;
+        // A pattern that matches exactly the strings of its set needs no DFA after a hit.
+        const bool alone = std::string(c.pattern) == "foo|bar" || std::string(c.pattern) == "x?(zq|jk)";
+        EXPECT_EQ(stats.strategy == SelectStrategy::LITERALS, alone) << c.pattern;
     }
 
     // A line feed inside a line given alone is an ordinary byte, as it is to regsearch.

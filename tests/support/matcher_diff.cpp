@@ -328,6 +328,7 @@ void PatternDiff::add_selection_counters(DiffTally& tally) {
         tally.split_lines += stats.inner_lines;
         tally.split_fallbacks += stats.inner_fallbacks;
         tally.nfa_patterns += stats.nfa_bytes > 0;
+        tally.literals_alone += stats.strategy == SelectStrategy::LITERALS;
         tally.nfa_switches += stats.nfa_switches;
     }
 }

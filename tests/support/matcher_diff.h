@@ -81,6 +81,7 @@ struct DiffTally {
     uint64_t split = 0;               // selection: patterns whose lines are decided around a literal
     uint64_t split_lines = 0;         // selection: lines decided so
     uint64_t split_fallbacks = 0;     // selection: of those, lines handed back to the DFA from their start
+    uint64_t literals_alone = 0;      // selection: patterns whose every string the literal set is
     uint64_t nfa_patterns = 0;        // selection: patterns whose lines the bit-parallel NFA decided
     uint64_t nfa_switches = 0;        // selection: times a DFA gave up and the NFA took over
     uint64_t leftmost_checked = 0;    // lines searched by regsearch_with too
