@@ -178,40 +178,20 @@ bool anchored_at_start(const unsigned char* program, size_t program_size) {
            }) == Walk::ON;
 }
 
-// ProgramCounts is what one walk over every reachable node counts.
-struct ProgramCounts {
-    bool has_line_start = false;
-    bool has_line_end = false;
-    size_t positions = 0;
+// Anchors tells which anchors the walk can reach.
+struct Anchors {
+    bool line_start = false;
+    bool line_end = false;
 };
 
-ProgramCounts count_nodes(const unsigned char* program, size_t program_size) {
-    ProgramCounts counts;
-    walk_links(program, program_size, 1, [&](uint32_t at, const NodeStep& step) {
-        switch (step.kind) {
-        case NodeKind::LINE_END:  // a `$` waits for the end of the line
-            counts.has_line_end = true;
-            ++counts.positions;
-            break;
-        case NodeKind::BYTE:
-        case NodeKind::STAR:
-            ++counts.positions;
-            break;
-        case NodeKind::PLUS:  // its first pass and its loop
-            counts.positions += 2;
-            break;
-        case NodeKind::LITERAL:
-            counts.positions += std::strlen(reinterpret_cast<const char*>(node_operand(program + at)));
-            break;
-        case NodeKind::LINE_START:
-            counts.has_line_start = true;
-            break;
-        default:
-            break;
-        }
+Anchors reachable_anchors(const unsigned char* program, size_t program_size) {
+    Anchors anchors;
+    walk_links(program, program_size, 1, [&](uint32_t, const NodeStep& step) {
+        anchors.line_start = anchors.line_start || step.kind == NodeKind::LINE_START;
+        anchors.line_end = anchors.line_end || step.kind == NodeKind::LINE_END;
         return Walk::ON;
     });
-    return counts;
+    return anchors;
 }
 
 // position_class appends the bytes that the node takes, as positions of a class literal, to
@@ -320,10 +300,9 @@ ProgramAnalysis analyse_program(const unsigned char* program) {
     if (!analysis.extent.sound) return analysis;
     const size_t size = analysis.extent.size;
     analysis.anchored = anchored_at_start(program, size);
-    const ProgramCounts counts = count_nodes(program, size);
-    analysis.has_line_start = counts.has_line_start;
-    analysis.has_line_end = counts.has_line_end;
-    analysis.positions = counts.positions;
+    const Anchors anchors = reachable_anchors(program, size);
+    analysis.has_line_start = anchors.line_start;
+    analysis.has_line_end = anchors.line_end;
     analysis.literal_runs = find_literal_runs(program, size);
     analysis.dfa_hostile = dfa_hostile_shape(program, size);
     analysis.literal_sets = required_literal_sets(program, &analysis.exact_literals);

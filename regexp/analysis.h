@@ -84,7 +84,6 @@ struct ProgramAnalysis {
                                     // before it takes a byte or reaches OP_END)
     bool has_line_start = false;    // some `^` can be reached
     bool has_line_end = false;      // some `$` can be reached
-    size_t positions = 0;           // the program's byte-consuming places (bytes of literals counted one each)
     bool dfa_hostile = false;       // the shape of a DFA that cannot stay small (dfa_hostile_shape)
     std::vector<LiteralRun> literal_runs;      // in program order; no position holds a line feed
     std::vector<LiteralSet> literal_sets;      // candidate sets of required literals (literals.h)
